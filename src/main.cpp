@@ -1,0 +1,12 @@
+// topleft: lists the titled top-level windows, asks for one by number and moves it to the
+// top-left corner of the screen, on top of the others, keeping its size.
+#include <cstdio>
+
+#include "catalogue/catalogue.h"
+#include "placement/placement.h"
+
+int main()
+{
+    EnumWindows(CatalogueWindowProc, 0);
+    return SelectAndPlaceWindow(stdin);
+}

@@ -1,0 +1,188 @@
+#include <string>
+#include <vector>
+
+#include "run_topleft.h"
+
+namespace {
+
+class Placement : public FreshProcess {
+protected:
+    void SetUp() override
+    {
+        FreshProcess::SetUp();
+        windows.clear();
+        for (int i = 0; i < 5; ++i)
+            windows.push_back(ScriptedDesktop::Open("Window " + std::to_string(i), 40 + i, 80 + i,
+                                                    300 + i, 200 + i));
+    }
+
+    // The run moved windows[k] and only it, with exactly the arguments of a top-left move.
+    void ExpectMoved(const TopleftRun& run, int k)
+    {
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        ASSERT_EQ(ScriptedDesktop::Calls().size(), 1U);
+        const SetWindowPosCall& call = ScriptedDesktop::Calls()[0];
+        EXPECT_EQ(call.window, windows[k]);
+        EXPECT_EQ(call.insertAfter, HWND_TOP);
+        EXPECT_EQ(call.x, 0);
+        EXPECT_EQ(call.y, 0);
+        EXPECT_EQ(call.cx, 0);
+        EXPECT_EQ(call.cy, 0);
+        EXPECT_EQ(call.flags, SWP_NOSIZE);
+
+        const ScriptedWindow* moved = ScriptedDesktop::Find(windows[k]);
+        EXPECT_EQ(moved->x, 0);
+        EXPECT_EQ(moved->y, 0);
+        EXPECT_EQ(moved->width, 300 + k);
+        EXPECT_EQ(moved->height, 200 + k);
+        EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), windows[k]);
+    }
+
+    void ExpectRefused(const TopleftRun& run, const std::string& message)
+    {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, message + "\n");
+        EXPECT_TRUE(ScriptedDesktop::Calls().empty());
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(ScriptedDesktop::Find(windows[i])->x, 40 + i);
+        EXPECT_EQ(ScriptedDesktop::StackingOrder(), windows);
+    }
+
+    std::vector<HWND> windows;
+};
+
+TEST_F(Placement, PromptFollowsTheListingWithNoLineEnd)
+{
+    const TopleftRun run = RunTopleft("2\n");
+    EXPECT_TRUE(run.out.ends_with("Window[4]: Window 4\nSelect window : "));
+}
+
+TEST_F(Placement, NumberSelectsTheWindowListedWithIt)
+{
+    ExpectMoved(RunTopleft("2\n"), 2);
+}
+
+TEST_F(Placement, LastListedWindowCanBeChosen)
+{
+    ExpectMoved(RunTopleft("4"), 4);
+}
+
+TEST_F(Placement, BlanksLineEndsAndAPlusSignAreAccepted)
+{
+    for (const char* typed : {"  \n\t 3\n", "+3\n", "\n\n  +3"}) {
+        SetUp();
+        SCOPED_TRACE(typed);
+        ExpectMoved(RunTopleft(typed), 3);
+    }
+}
+
+TEST_F(Placement, ZeroAndEveryNegativeNumberSelectTheFirstWindow)
+{
+    for (const char* typed : {"0\n", "-0", "-1\n", "-2147483648", "-2147483649",
+                              "-99999999999999999999999999"}) {
+        SetUp();
+        SCOPED_TRACE(typed);
+        ExpectMoved(RunTopleft(typed), 0);
+    }
+}
+
+TEST_F(Placement, ReadingStopsAtTheFirstCharacterThatIsNotADigit)
+{
+    const TopleftRun run = RunTopleft("1abc\nmore");
+    ExpectMoved(run, 1);
+    EXPECT_EQ(run.unread, "abc\nmore");
+
+    SetUp();
+    const TopleftRun spaced = RunTopleft(" 2 3\n");
+    ExpectMoved(spaced, 2);
+    EXPECT_EQ(spaced.unread, " 3\n");
+}
+
+TEST_F(Placement, NumberNamingNoListedWindowMovesNothing)
+{
+    // 4294967298 and 2147483648 are the numbers a wrapping conversion would turn into 2 and a
+    // negative number, selecting a window nobody typed.
+    for (const char* typed : {"5\n", "6", "2147483647", "2147483648", "4294967298",
+                              "99999999999999999999999999999"}) {
+        SetUp();
+        SCOPED_TRACE(typed);
+        ExpectRefused(RunTopleft(typed), "No window is listed with that number.");
+    }
+}
+
+TEST_F(Placement, InputWithoutANumberMovesNothing)
+{
+    for (const char* typed : {"", "\n", "   \n\t", "abc\n", "+", "-", "+-1", "- 1", "x2"}) {
+        SetUp();
+        SCOPED_TRACE(typed);
+        ExpectRefused(RunTopleft(typed), "No number was read.");
+    }
+}
+
+TEST_F(Placement, NoNumberSelectsAnythingOnAnEmptyDesktop)
+{
+    for (HWND window : windows)
+        ScriptedDesktop::Close(window);
+    windows.clear();
+    for (const char* typed : {"0", "-1", "3"}) {
+        WindowCatalogue.clear();
+        ListedWindowCount = 0;
+        SCOPED_TRACE(typed);
+        const TopleftRun run = RunTopleft(typed);
+        EXPECT_EQ(run.out, "Select window : ");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "No window is listed with that number.\n");
+        EXPECT_TRUE(ScriptedDesktop::Calls().empty());
+    }
+}
+
+TEST_F(Placement, WindowClosedSinceTheListingEndsTheRunQuietly)
+{
+    static HWND doomed;
+    doomed = windows[3];
+    // Close it after the whole walk, between listing and selection.
+    ScriptedDesktop::DuringEnumeration(4, [] { ScriptedDesktop::Close(doomed); });
+    const TopleftRun run = RunTopleft("3\n");
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(ScriptedDesktop::Calls().size(), 1U);
+    EXPECT_EQ(ScriptedDesktop::Calls()[0].window, doomed);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder(),
+              (std::vector<HWND>{windows[0], windows[1], windows[2], windows[4]}));
+}
+
+TEST(SelectionNumber, ConvertsEveryValueOfTheSigned32BitRange)
+{
+    for (const long long value : {0LL, 7LL, -7LL, 2147483647LL, -2147483648LL}) {
+        std::FILE* input = InputOf(std::to_string(value));
+        EXPECT_EQ(ReadSelectionNumber(input), value);
+        std::fclose(input);
+    }
+}
+
+TEST(SelectionNumber, OutOfRangeNeverWrapsIntoRange)
+{
+    for (const char* text : {"2147483648", "4294967296", "4294967298", "18446744073709551618",
+                             "-2147483649", "-4294967296", "-18446744073709551615"}) {
+        std::FILE* input = InputOf(text);
+        const std::optional<std::int64_t> value = ReadSelectionNumber(input);
+        std::fclose(input);
+        ASSERT_TRUE(value.has_value()) << text;
+        EXPECT_TRUE(*value > 2147483647LL || *value < -2147483648LL) << text;
+        EXPECT_EQ(*value > 0, text[0] != '-') << text;
+    }
+}
+
+TEST(SelectionNumber, EntryForEachSelection)
+{
+    EXPECT_EQ(CatalogueEntryFor(0, 3), 0);
+    EXPECT_EQ(CatalogueEntryFor(2, 3), 2);
+    EXPECT_EQ(CatalogueEntryFor(-5, 3), 0);
+    EXPECT_EQ(CatalogueEntryFor(3, 3), std::nullopt);
+    EXPECT_EQ(CatalogueEntryFor(0, 0), std::nullopt);
+    EXPECT_EQ(CatalogueEntryFor(-1, 0), std::nullopt);
+}
+
+} // namespace

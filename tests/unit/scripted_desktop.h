@@ -1,0 +1,38 @@
+// A scripted desktop linked in place of the window system: a working model of windows with
+// titles, positions, sizes and a stacking order, which records every SetWindowPos call and
+// applies it, so a test can check both what was asked and where the window ended up.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "window_system/window_system.h"
+
+struct ScriptedWindow {
+    HWND handle;
+    std::string title; // bytes as the window system would deliver them
+    int x, y, width, height;
+};
+
+struct SetWindowPosCall {
+    HWND window, insertAfter;
+    int x, y, cx, cy;
+    UINT flags;
+};
+
+namespace ScriptedDesktop {
+
+void Reset();
+// Opens a window below every other one, so windows enumerate in the order they were opened.
+HWND Open(std::string title, int x = 100, int y = 50, int width = 300, int height = 200);
+// Closes a window: its handle stays a valid value that names nothing.
+void Close(HWND window);
+// Calls this function from inside the next enumeration, after the callback has seen `index`
+// windows, to change the desktop while it is being walked.
+void DuringEnumeration(int index, void (*change)());
+
+const ScriptedWindow* Find(HWND window);
+std::vector<HWND> StackingOrder(); // topmost first
+const std::vector<SetWindowPosCall>& Calls();
+
+} // namespace ScriptedDesktop
