@@ -1,0 +1,46 @@
+"""Shared by the end-to-end tests: a private X server, and processes stopped by their own ids."""
+import os
+import signal
+import subprocess
+
+
+def start_xvfb(width=1280, height=1024):
+    """Starts Xvfb on a free display number; returns (process, display name)."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+         "-nolisten", "tcp", "-noreset"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    with os.fdopen(read_end, "rb") as announcement:
+        while not number.endswith(b"\n"):
+            chunk = announcement.read(1)
+            if not chunk:
+                stop(server)
+                raise RuntimeError("Xvfb did not announce its display")
+            number += chunk
+    return server, ":" + number.decode().strip()
+
+
+def stop(process, grace=5):
+    """Stops one process we started, by its id, and reaps it."""
+    if process.poll() is not None:
+        return
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def read_until(stream, ending, limit=1 << 24):
+    """Reads raw bytes from a pipe until they end with `ending` or the pipe closes."""
+    data = b""
+    while not data.endswith(ending) and len(data) < limit:
+        chunk = os.read(stream.fileno(), 65536)
+        if not chunk:
+            break
+        data += chunk
+    return data

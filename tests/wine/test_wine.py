@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""The real topleft.exe under Wine, on a private X server, against the windows of wine_desktop.exe.
+
+Usage: test_wine.py TOPLEFT_EXE WINE_DESKTOP_EXE
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+TOPLEFT = FIXTURE = None
+PROMPT = b"Select window : "
+
+
+class WineDesktop:
+    """Xvfb, a fresh Wine prefix with a persistent server, and the fixture's windows."""
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="topleft-wine-")
+        self.xvfb, display = desktop.start_xvfb()
+        self.env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        WINEPREFIX=os.path.join(self.folder, "prefix"))
+        self.fixture = None
+        try:
+            # Our own persistent server, so that its id is ours to stop.
+            os.mkdir(self.env["WINEPREFIX"])
+            self.wineserver = subprocess.Popen(["wineserver", "-p", "-f"], env=self.env)
+            self.wine(["wineboot", "-i"], timeout=300)
+            # A cold server can hand the next process an empty window list: warm it up first.
+            self.wine(["wine", FIXTURE, "warm-up"])
+            self.fixture = subprocess.Popen(["wine", FIXTURE, "serve"], env=self.env,
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            if desktop.read_until(self.fixture.stdout, b"ready\n") != b"ready\n":
+                raise RuntimeError("the fixture did not open its windows")
+        except BaseException:
+            self.close()
+            raise
+
+    def wine(self, command, timeout=60, input=b""):
+        """Runs a Wine program to its end. Its output goes through files, not pipes: Wine's own
+        background processes may inherit the descriptors and would hold a pipe open."""
+        with tempfile.TemporaryFile() as stdin, tempfile.TemporaryFile() as stdout, \
+                tempfile.TemporaryFile() as stderr:
+            stdin.write(input)
+            stdin.seek(0)
+            process = subprocess.Popen(command, env=self.env, stdin=stdin, stdout=stdout, stderr=stderr)
+            try:
+                process.wait(timeout=timeout)
+            finally:
+                desktop.stop(process)
+            stdout.seek(0)
+            stderr.seek(0)
+            return subprocess.CompletedProcess(command, process.returncode, stdout.read(), stderr.read())
+
+    def enumeration(self):
+        """user32's own enumeration of titled top-level windows, in the listing's format."""
+        return self.wine(["wine", FIXTURE, "enum"]).stdout
+
+    def state(self):
+        """(handle, visible, minimised, left, top, width, height, title) per titled window."""
+        rows = []
+        for line in self.wine(["wine", FIXTURE, "state"]).stdout.splitlines():
+            handle, visible, iconic, left, top, right, bottom, title = line.split(b"\t", 7)
+            left, top, right, bottom = map(int, (left, top, right, bottom))
+            rows.append((int(handle), visible == b"1", iconic == b"1", left, top,
+                         right - left, bottom - top, title))
+        return rows
+
+    def topleft(self, typed):
+        """Runs the tool; its text-mode line ends (CR LF) are read back as plain line feeds."""
+        run = self.wine(["wine", TOPLEFT], input=typed)
+        run.stdout = run.stdout.replace(b"\r\n", b"\n")
+        return run
+
+    def close_windows(self, title):
+        self.fixture.stdin.write(b"close " + title + b"\n")
+        self.fixture.stdin.flush()
+        return desktop.read_until(self.fixture.stdout, b"closed\n")
+
+    def close(self):
+        if self.fixture:
+            self.fixture.stdin.close()
+            try:
+                self.fixture.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                desktop.stop(self.fixture)
+        if getattr(self, "wineserver", None):
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
+            desktop.stop(self.wineserver)
+        desktop.stop(self.xvfb)
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def listed_titles(output):
+    """The titles of the listing lines, in order, after checking their numbering."""
+    lines = output.split(b"\n")
+    titles = []
+    for number, line in enumerate(lines[:-1]):
+        prefix = b"Window[%d]: " % number
+        assert line.startswith(prefix), line
+        titles.append(line[len(prefix):])
+    return titles, lines[-1]
+
+
+class TopleftUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = WineDesktop()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def number_of(self, title):
+        titles, _ = listed_titles(self.desk.enumeration())
+        return titles.index(title)
+
+    def assert_moved(self, title, typed_for_number):
+        before = {row[0]: row for row in self.desk.state()}
+        number = self.number_of(title)
+        handle = [row[0] for row in self.desk.state() if row[7] == title][0]
+        run = self.desk.topleft(typed_for_number(number))
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        after = self.desk.state()
+        moved = [row for row in after if row[0] == handle][0]
+        self.assertEqual(moved[3:5], (0, 0))
+        self.assertEqual(moved[5:7], before[handle][5:7], "size changed")
+        first_visible = [row for row in after if row[1]][0]
+        self.assertEqual(first_visible[0], handle, "not on top of the visible windows")
+        for row in after:
+            if row[0] != handle:
+                self.assertEqual(row[3:], before[row[0]][3:], "another window moved")
+
+    def test_listing_is_user32s_enumeration(self):
+        before = self.desk.enumeration()
+        run = self.desk.topleft(b"no number\n")
+        after = self.desk.enumeration()
+        listing = run.stdout[:-len(PROMPT)]
+        self.assertEqual(run.stdout[-len(PROMPT):], PROMPT)
+        self.assertEqual(listing, before)
+        self.assertEqual(listing, after)
+
+        titles, _ = listed_titles(listing)
+        self.assertIn(b"Default IME", titles)
+        for title in (b"Fixture visible A", b"Fixture hidden", b"Fixture minimised",
+                      b"Fixture 100% %s %n %d", b"Fixture long 127 " + b"x" * 110):
+            self.assertEqual(titles.count(title), 1, title)
+        self.assertEqual(titles.count(b"Fixture twin"), 2)
+        self.assertIn(b"Fixture long 200 " + b"y" * 110, titles)
+        self.assertTrue(all(0 < len(t) <= 127 for t in titles))
+
+    def test_chosen_window_moves_to_the_corner_and_the_top(self):
+        self.assert_moved(b"Fixture visible A", lambda n: b"%d\n" % n)
+        self.assert_moved(b"Fixture 100% %s %n %d", lambda n: b"  \n +%dxyz\n" % n)
+        self.assert_moved(b"Fixture long 127 " + b"x" * 110, lambda n: b"%d" % n)
+
+    def test_negative_number_moves_the_first_listed_window(self):
+        first = listed_titles(self.desk.enumeration())[0][0]
+        self.assertNotEqual(first, b"Default IME")
+        self.assert_moved(first, lambda n: b"-4294967298\n")
+
+    def test_bad_input_moves_nothing(self):
+        count = len(listed_titles(self.desk.enumeration())[0])
+        for typed, message in ((b"%d\n" % count, b"No window is listed with that number."),
+                               (b"2147483648\n", b"No window is listed with that number."),
+                               (b"4294967298\n", b"No window is listed with that number."),
+                               (b"letters\n", b"No number was read."),
+                               (b"", b"No number was read.")):
+            with self.subTest(typed=typed):
+                before = self.desk.state()
+                run = self.desk.topleft(typed)
+                self.assertEqual(run.returncode, 1)
+                self.assertEqual(run.stderr.strip(), message)
+                self.assertTrue(run.stdout.endswith(PROMPT))
+                self.assertEqual(self.desk.state(), before)
+
+    def test_prompt_is_shown_before_input_and_a_closed_window_is_no_error(self):
+        title = b"Fixture visible B"
+        tool = subprocess.Popen(["wine", TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            shown = desktop.read_until(tool.stdout, PROMPT).replace(b"\r\n", b"\n")
+            self.assertTrue(shown.endswith(PROMPT), "prompt not flushed before the read")
+            titles, _ = listed_titles(shown[:-len(PROMPT)])
+            number = titles.index(title)
+            self.assertEqual(self.desk.close_windows(title), b"closed\n")
+            out, err = tool.communicate(b"%d\n" % number, timeout=60)
+        finally:
+            desktop.stop(tool)
+        self.assertEqual((tool.returncode, out, err), (0, b"", b""))
+        self.assertNotIn(title, self.desk.enumeration())
+
+
+if __name__ == "__main__":
+    TOPLEFT, FIXTURE = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,135 @@
+// A Windows test program for the end-to-end tests under Wine.
+//   wine_desktop serve   opens the test windows, prints "ready", and keeps them until its
+//                        standard input closes; a line "close TITLE" on it destroys the windows
+//                        of that title and answers "closed"
+//   wine_desktop enum    prints user32's own enumeration of titled top-level windows, in the
+//                        listing's format
+//   wine_desktop state   prints, for each titled top-level window in enumeration order, its
+//                        handle, visibility, minimised state, rectangle and title, tab-separated
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int Listed;
+
+BOOL CALLBACK PrintTitled(HWND window, LPARAM)
+{
+    char title[128] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (title[0])
+        std::printf("Window[%d]: %s\n", Listed++, title);
+    return TRUE;
+}
+
+BOOL CALLBACK PrintState(HWND window, LPARAM)
+{
+    char title[128] = "";
+    GetWindowTextA(window, title, sizeof title);
+    RECT r{};
+    GetWindowRect(window, &r);
+    if (title[0])
+        std::printf("%llu\t%d\t%d\t%ld\t%ld\t%ld\t%ld\t%s\n",
+                    static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)),
+                    IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top,
+                    r.right, r.bottom, title);
+    return TRUE;
+}
+
+// Windows belong to the main thread, so commands read here are posted to it.
+DWORD WINAPI ReadCommands(LPVOID mainThread)
+{
+    const DWORD owner = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(mainThread));
+    char line[256];
+    while (std::fgets(line, sizeof line, stdin)) {
+        line[std::strcspn(line, "\r\n")] = '\0';
+        if (std::strncmp(line, "close ", 6) == 0)
+            PostThreadMessageA(owner, WM_APP, 0, reinterpret_cast<LPARAM>(new std::string(line + 6)));
+    }
+    PostThreadMessageA(owner, WM_QUIT, 0, 0);
+    return 0;
+}
+
+void Close(const std::string* title)
+{
+    while (HWND window = FindWindowA("WineDesktopFixture", title->c_str()))
+        DestroyWindow(window);
+    delete title;
+    std::printf("closed\n");
+    std::fflush(stdout);
+}
+
+HWND Open(const std::string& title, int x, int y, int width, int height, int show)
+{
+    HWND window = CreateWindowExA(0, "WineDesktopFixture", title.c_str(), WS_OVERLAPPEDWINDOW, x, y,
+                                  width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (show >= 0)
+        ShowWindow(window, show);
+    return window;
+}
+
+int Serve()
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "WineDesktopFixture";
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    RegisterClassA(&windowClass);
+
+    Open("Fixture visible A", 200, 150, 320, 240, SW_SHOWNORMAL);
+    Open("Fixture visible B", 260, 190, 300, 210, SW_SHOWNORMAL);
+    Open("", 300, 220, 200, 100, SW_SHOWNORMAL);
+    Open("Fixture hidden", 120, 90, 250, 150, -1);
+    Open("Fixture minimised", 150, 110, 260, 170, SW_SHOWMINNOACTIVE);
+    Open(std::string("Fixture long 127 ") + std::string(110, 'x'), 330, 240, 200, 120,
+         SW_SHOWNOACTIVATE);
+    Open(std::string("Fixture long 200 ") + std::string(183, 'y'), 340, 250, 200, 120,
+         SW_SHOWNOACTIVATE);
+    Open("Fixture 100% %s %n %d", 350, 260, 220, 130, SW_SHOWNOACTIVATE);
+    Open("Fixture twin", 360, 270, 230, 140, SW_SHOWNOACTIVATE);
+    Open("Fixture twin", 370, 280, 240, 150, SW_SHOWNOACTIVATE);
+
+    const DWORD self = GetCurrentThreadId();
+    CreateThread(nullptr, 0, ReadCommands, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(self)),
+                 0, nullptr);
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == WM_APP) {
+            Close(reinterpret_cast<const std::string*>(message.lParam));
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Plain line feeds, like the Unix side of the pipe expects.
+    _setmode(_fileno(stdout), _O_BINARY);
+    const char* mode = argc > 1 ? argv[1] : "";
+    if (std::strcmp(mode, "serve") == 0)
+        return Serve();
+    if (std::strcmp(mode, "enum") == 0)
+        EnumWindows(PrintTitled, 0);
+    else if (std::strcmp(mode, "state") == 0)
+        EnumWindows(PrintState, 0);
+    else if (std::strcmp(mode, "warm-up") != 0) {
+        std::fprintf(stderr, "usage: wine_desktop serve|enum|state|warm-up\n");
+        return 2;
+    }
+    return 0;
+}
