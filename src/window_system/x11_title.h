@@ -1,0 +1,29 @@
+// Title decoding for the X11 backend: turns a fetched WM_NAME or _NET_WM_NAME property into
+// UTF-8 text in a caller's buffer. Kept apart from the connection so it can be tested and fuzzed
+// on its own: its input comes from other programs and is untrusted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct TitleProperty {
+    std::uint32_t type; // the property's type atom, compared with the atoms below
+    std::uint8_t format;
+    const std::uint8_t* bytes;
+    std::size_t length;
+    bool truncated; // the property has more bytes than were fetched
+};
+
+struct TitleAtoms {
+    std::uint32_t string, utf8String, compoundText;
+};
+
+// Writes the decoded title into out: at most limit-1 bytes, never splitting a UTF-8 character
+// where the text was cut, always zero-terminated (for limit > 0). STRING is Latin-1, UTF8_STRING
+// is copied as it is, COMPOUND_TEXT is decoded as far as it is understood; any other type or a
+// format other than 8 gives the empty string. Returns the number of bytes written.
+std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, char* out,
+                        std::size_t limit);
+
+// How many 32-bit units of a property to ask for, to fill a buffer of `limit` bytes.
+std::uint32_t TitleFetchUnits(std::size_t limit);

@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""The real topleft on a private X server, against the windows of x_desktop, with no window
+manager or under openbox.
+
+Usage: test_x11.py TOPLEFT X_DESKTOP none|openbox
+"""
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+TOPLEFT = FIXTURE = MANAGER = None
+PROMPT = b"Select window : "
+SIZE = (300, 200)
+
+
+class XDesktop:
+    """Xvfb, a window manager if asked for, and the fixture that opens and inspects windows."""
+
+    def __init__(self, manager):
+        self.xvfb, display = desktop.start_xvfb()
+        self.env = dict(os.environ, DISPLAY=display)
+        self.manager = self.fixture = None
+        try:
+            self.fixture = subprocess.Popen([FIXTURE], env=self.env, stdin=subprocess.PIPE,
+                                            stdout=subprocess.PIPE, text=True)
+            if manager == "openbox":
+                self.manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                deadline = time.monotonic() + 20
+                while self.ask("wm") != "1":
+                    if time.monotonic() > deadline:
+                        raise RuntimeError("openbox did not start")
+                    time.sleep(0.05)
+        except BaseException:
+            self.close()
+            raise
+
+    def ask(self, command):
+        self.fixture.stdin.write(command + "\n")
+        self.fixture.stdin.flush()
+        return self.fixture.stdout.readline().strip()
+
+    def open(self, title=None, state="mapped", prop="WM_NAME", kind="STRING", extra=""):
+        window = self.ask(f"open 150 120 {SIZE[0]} {SIZE[1]} {state} {extra}")
+        if title is not None:
+            self.set_title(window, title, prop, kind)
+        return window
+
+    def set_title(self, window, title, prop="WM_NAME", kind="STRING", format=8):
+        self.ask(f"title {window} {prop} {kind} {format} {title.hex() or '-'}")
+
+    def where(self, window):
+        reply = self.ask(f"where {window}")
+        return None if reply == "gone" else tuple(map(int, reply.split()))
+
+    def topleft(self, typed, env=None):
+        return subprocess.run([TOPLEFT], env=env or self.env, input=typed, capture_output=True,
+                              timeout=60)
+
+    def close(self):
+        if self.fixture:
+            self.fixture.stdin.close()
+            try:
+                self.fixture.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                desktop.stop(self.fixture)
+        if self.manager:
+            desktop.stop(self.manager)
+        desktop.stop(self.xvfb)
+
+
+def listed_titles(output):
+    """The titles of the listing lines, in order, after checking numbering and the prompt."""
+    assert output.endswith(PROMPT), output[-100:]
+    lines = output[:-len(PROMPT)].split(b"\n")
+    assert lines[-1] == b"", lines[-1]
+    titles = []
+    for number, line in enumerate(lines[:-1]):
+        prefix = b"Window[%d]: " % number
+        assert line.startswith(prefix), line
+        titles.append(line[len(prefix):])
+    return titles
+
+
+LATIN1 = b"Caf\xe9 na\xefve"
+UTF8 = "né ✓ ünïcödé".encode()
+
+
+class TopleftOnX11(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desk = XDesktop(MANAGER)
+        cls.windows = {}
+        cls.titles = {}
+
+        def open_(name, title, **options):
+            cls.windows[name] = desk.open(title, **options)
+            cls.titles[name] = title
+
+        open_("lower", b"Stack lower")
+        open_("upper", b"Stack upper")
+        open_("hidden", b"Hidden window", state="hidden")
+        open_("iconic", b"Iconic window", state="iconic")
+        open_("untitled", None)
+        open_("empty", b"")
+        desk.set_title(cls.windows["empty"], b"", prop="_NET_WM_NAME", kind="UTF8_STRING")
+        open_("t127", b"T" * 127)
+        open_("t200", b"L" * 200)
+        open_("utf8cut", "é".encode() * 70, prop="_NET_WM_NAME", kind="UTF8_STRING")
+        open_("latin1", LATIN1)
+        open_("preferred", b"legacy name")
+        desk.set_title(cls.windows["preferred"], UTF8, prop="_NET_WM_NAME", kind="UTF8_STRING")
+        cls.titles["preferred"] = UTF8
+        open_("utf8name", UTF8 + b" in WM_NAME", kind="UTF8_STRING")
+        open_("twin1", b"Twin")
+        open_("twin2", b"Twin")
+        open_("percent", b"100% %s %n %d")
+        open_("static", b"Static gravity", extra="static")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def listing(self):
+        run = self.desk.topleft(b"")
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stderr, b"No number was read.\n")
+        return listed_titles(run.stdout)
+
+    def test_listing(self):
+        titles = self.listing()
+        expected = [b"Stack lower", b"Stack upper", b"Hidden window", b"Iconic window",
+                    b"T" * 127, b"L" * 127, "é".encode() * 63, "Café naïve".encode(), UTF8,
+                    UTF8 + b" in WM_NAME", b"100% %s %n %d", b"Static gravity"]
+        for title in expected:
+            self.assertEqual(titles.count(title), 1, title)
+        self.assertEqual(titles.count(b"Twin"), 2)
+        self.assertNotIn(b"legacy name", titles)
+        self.assertTrue(all(0 < len(title) <= 127 for title in titles))
+        self.assertLess(titles.index(b"Stack upper"), titles.index(b"Stack lower"), "not topmost first")
+
+    def listed_number(self, name, titles):
+        if name == "twin2":
+            # The later twin is stacked above the earlier one: it is listed first.
+            return titles.index(b"Twin")
+        return titles.index(self.titles[name])
+
+    def assert_moves(self, name, typed_for_number):
+        window = self.windows[name]
+        number = self.listed_number(name, self.listing())
+        before = {other: self.desk.where(w) for other, w in self.windows.items()}
+        run = self.desk.topleft(typed_for_number(number))
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        # A hidden window cannot be seen on top; any other must be.
+        wanted = (0, 0) + SIZE + ((0,) if name == "hidden" else (1,))
+        deadline = time.monotonic() + 10
+        while self.desk.where(window) != wanted and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.desk.where(window), wanted, "not at the corner, on top")
+        for other, w in self.windows.items():
+            if other != name and before[other] is not None:
+                self.assertEqual(self.desk.where(w)[:4], before[other][:4], other)
+
+    def test_moves(self):
+        self.assert_moves("lower", lambda n: b"%d\n" % n)
+        self.assert_moves("t127", lambda n: b"  \n+%dabc" % n)
+        self.assert_moves("twin2", lambda n: b"%d" % n)
+        self.assert_moves("static", lambda n: b"%d\n" % n)
+
+    def test_negative_number_moves_the_first_listed_window(self):
+        first = self.listing()[0]
+        names = [name for name, title in self.titles.items() if title == first]
+        self.assertEqual(len(names), 1, first)
+        self.assert_moves(names[0], lambda n: b"-99999999999\n")
+
+    def test_bad_input_moves_nothing(self):
+        count = len(self.listing())
+        before = {name: self.desk.where(w) for name, w in self.windows.items()}
+        for typed, message in ((b"%d\n" % count, b"No window is listed with that number.\n"),
+                               (b"4294967298\n", b"No window is listed with that number.\n"),
+                               (b"nothing\n", b"No number was read.\n")):
+            with self.subTest(typed=typed):
+                run = self.desk.topleft(typed)
+                self.assertEqual((run.returncode, run.stderr), (1, message))
+        time.sleep(0.2)
+        self.assertEqual({name: self.desk.where(w) for name, w in self.windows.items()}, before)
+
+    def test_window_destroyed_after_listing(self):
+        doomed = self.desk.open(b"Doomed window")
+        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            titles = listed_titles(desktop.read_until(tool.stdout, PROMPT))
+            self.desk.ask(f"destroy {doomed}")
+            out, err = tool.communicate(b"%d\n" % titles.index(b"Doomed window"), timeout=60)
+        finally:
+            desktop.stop(tool)
+        self.assertEqual((tool.returncode, out, err), (0, b"", b""))
+
+    def test_unreachable_display(self):
+        number = 1000
+        while os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            number += 1
+        for display in (f":{number}", None):
+            env = dict(self.desk.env)
+            if display:
+                env["DISPLAY"] = display
+            else:
+                del env["DISPLAY"]
+            with self.subTest(display=display):
+                run = self.desk.topleft(b"0\n", env=env)
+                self.assertEqual((run.returncode, run.stdout), (1, b""))
+                self.assertEqual(run.stderr.count(b"\n"), 1)
+                self.assertIn((display or "DISPLAY is not set").encode(), run.stderr)
+
+
+if __name__ == "__main__":
+    TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,225 @@
+// An X11 test program for the end-to-end tests: opens windows with exactly the title properties
+// a test asks for, and reports where windows are. Commands on standard input, one reply line each:
+//   open X Y W H mapped|hidden|iconic [static]
+//                                       -> window id (managed by then, under a window manager);
+//                                          static: the window asks for Static gravity
+//   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
+//   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...
+//   destroy ID                          -> ok
+//   where ID                            -> X Y W H TOP: the outer corner of its frame (or of the
+//                                          window), the window's size, 1 if topmost of the windows
+//                                          one can see (viewable and on the screen)
+//   wm                                  -> 1 when an EWMH window manager is running, else 0
+#include <xcb/xcb.h>
+#include <xcb/xcb_icccm.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+xcb_connection_t* Connection;
+xcb_screen_t* Screen;
+
+template <typename Reply> struct Freed {
+    Reply* reply;
+    ~Freed() { std::free(reply); }
+    Reply* operator->() const { return reply; }
+    explicit operator bool() const { return reply != nullptr; }
+};
+
+xcb_atom_t Atom(const std::string& name)
+{
+    Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
+        Connection, xcb_intern_atom(Connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+        nullptr)};
+    return reply ? reply->atom : XCB_NONE;
+}
+
+std::string Bytes(const std::string& hex)
+{
+    std::string bytes;
+    if (hex == "-")
+        return bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+bool ManagerRunning()
+{
+    const xcb_atom_t check = Atom("_NET_SUPPORTING_WM_CHECK");
+    Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
+        Connection, xcb_get_property(Connection, 0, Screen->root, check, XCB_ATOM_WINDOW, 0, 1), nullptr)};
+    return reply && xcb_get_property_value_length(reply.reply) == 4;
+}
+
+std::uint32_t WmState(xcb_window_t window)
+{
+    Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
+        Connection, xcb_get_property(Connection, 0, window, Atom("WM_STATE"), XCB_GET_PROPERTY_TYPE_ANY, 0, 1),
+        nullptr)};
+    if (!reply || xcb_get_property_value_length(reply.reply) < 4)
+        return 0xFFFFFFFF;
+    return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.reply));
+}
+
+// Waits until the window manager has taken the window into the state asked for.
+void AwaitState(xcb_window_t window, std::uint32_t wanted)
+{
+    for (int i = 0; i < 500 && WmState(window) != wanted; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity)
+{
+    const xcb_window_t window = xcb_generate_id(Connection);
+    const std::uint32_t values[] = {Screen->white_pixel};
+    xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root, static_cast<std::int16_t>(x),
+                      static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                      static_cast<std::uint16_t>(height), 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      Screen->root_visual, XCB_CW_BACK_PIXEL, values);
+    // Ask to be placed where we said, so positions before a move are known.
+    xcb_size_hints_t size{};
+    xcb_icccm_size_hints_set_position(&size, 1, x, y);
+    xcb_icccm_size_hints_set_size(&size, 1, width, height);
+    if (staticGravity)
+        xcb_icccm_size_hints_set_win_gravity(&size, XCB_GRAVITY_STATIC);
+    xcb_icccm_set_wm_normal_hints(Connection, window, &size);
+    if (state == "iconic") {
+        xcb_icccm_wm_hints_t hints{};
+        xcb_icccm_wm_hints_set_iconic(&hints);
+        xcb_icccm_set_wm_hints(Connection, window, &hints);
+    }
+    if (state != "hidden")
+        xcb_map_window(Connection, window);
+    xcb_flush(Connection);
+    if (state != "hidden" && ManagerRunning())
+        AwaitState(window, state == "iconic" ? XCB_ICCCM_WM_STATE_ICONIC : XCB_ICCCM_WM_STATE_NORMAL);
+    return window;
+}
+
+void SetProperty(xcb_window_t window, const std::string& property, const std::string& type, int format,
+                 const std::string& bytes)
+{
+    const std::uint32_t units = static_cast<std::uint32_t>(bytes.size() / static_cast<std::size_t>(format / 8));
+    xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom(property), Atom(type),
+                        static_cast<std::uint8_t>(format), units, bytes.data());
+}
+
+xcb_window_t TopLevelOf(xcb_window_t window)
+{
+    for (;;) {
+        Freed<xcb_query_tree_reply_t> tree{
+            xcb_query_tree_reply(Connection, xcb_query_tree(Connection, window), nullptr)};
+        if (!tree || tree->parent == Screen->root || tree->parent == XCB_NONE)
+            return tree ? window : XCB_NONE;
+        window = tree->parent;
+    }
+}
+
+std::string Where(xcb_window_t window)
+{
+    const xcb_window_t outer = TopLevelOf(window);
+    Freed<xcb_get_geometry_reply_t> frame{
+        xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, outer), nullptr)};
+    Freed<xcb_get_geometry_reply_t> own{
+        xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, window), nullptr)};
+    if (!frame || !own)
+        return "gone";
+
+    // The topmost child of the root that one can see: window managers keep helper windows of
+    // their own mapped off the screen, above everything.
+    Freed<xcb_query_tree_reply_t> tree{
+        xcb_query_tree_reply(Connection, xcb_query_tree(Connection, Screen->root), nullptr)};
+    const xcb_window_t* children = xcb_query_tree_children(tree.reply);
+    xcb_window_t topmost = XCB_NONE;
+    for (int i = xcb_query_tree_children_length(tree.reply) - 1; i >= 0 && topmost == XCB_NONE; --i) {
+        Freed<xcb_get_window_attributes_reply_t> attributes{xcb_get_window_attributes_reply(
+            Connection, xcb_get_window_attributes(Connection, children[i]), nullptr)};
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            continue;
+        Freed<xcb_get_geometry_reply_t> geometry{
+            xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, children[i]), nullptr)};
+        if (geometry && geometry->x + geometry->width + 2 * geometry->border_width > 0 &&
+            geometry->y + geometry->height + 2 * geometry->border_width > 0 &&
+            geometry->x < Screen->width_in_pixels && geometry->y < Screen->height_in_pixels)
+            topmost = children[i];
+    }
+    std::ostringstream out;
+    out << frame->x << ' ' << frame->y << ' ' << own->width << ' ' << own->height << ' '
+        << (topmost == outer ? 1 : 0);
+    return out.str();
+}
+
+} // namespace
+
+int main()
+{
+    int screenNumber = 0;
+    Connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(Connection)) {
+        std::fprintf(stderr, "x_desktop: no display\n");
+        return 1;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(Connection));
+    for (int i = 0; i < screenNumber; ++i)
+        xcb_screen_next(&screens);
+    Screen = screens.data;
+
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream words(line);
+        std::string command;
+        words >> command;
+        std::string reply = "ok";
+        if (command == "open") {
+            int x, y, width, height;
+            std::string state, gravity;
+            words >> x >> y >> width >> height >> state >> gravity;
+            reply = std::to_string(Open(x, y, width, height, state, gravity == "static"));
+        } else if (command == "title") {
+            xcb_window_t window;
+            std::string property, type, hex;
+            int format;
+            words >> window >> property >> type >> format >> hex;
+            SetProperty(window, property, type, format, Bytes(hex));
+        } else if (command == "many") {
+            int count;
+            std::string prefix;
+            words >> count >> prefix;
+            for (int i = 0; i < count; ++i) {
+                const xcb_window_t window = xcb_generate_id(Connection);
+                xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root, 0, 0, 64, 48, 0,
+                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual, 0, nullptr);
+                const std::string title = prefix + std::to_string(i);
+                SetProperty(window, "WM_NAME", "STRING", 8, title);
+                xcb_map_window(Connection, window);
+            }
+        } else if (command == "destroy") {
+            xcb_window_t window;
+            words >> window;
+            xcb_destroy_window(Connection, window);
+        } else if (command == "where") {
+            xcb_window_t window;
+            words >> window;
+            reply = Where(window);
+        } else if (command == "wm") {
+            reply = ManagerRunning() ? "1" : "0";
+        } else {
+            reply = "unknown command";
+        }
+        // Every reply follows a round trip, so the server has seen all that came before it.
+        Freed<xcb_get_input_focus_reply_t> sync{
+            xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+        std::cout << reply << std::endl;
+    }
+    xcb_disconnect(Connection);
+    return 0;
+}
