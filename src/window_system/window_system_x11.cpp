@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,10 +144,52 @@ Walk* ActiveWalk = nullptr;
 
 constexpr int TitleLimit = 128; // what the listing asks for; a larger request fetches anew
 
+// The frame of every window the window manager lists as managed: each client's ancestors are
+// walked up to a child of the root, one level of all clients per batch.
+std::vector<std::pair<xcb_window_t, xcb_window_t>> FramesOfManagedClients(Display& x,
+                                                                          const std::vector<xcb_window_t>& managed,
+                                                                          std::vector<xcb_window_t> topLevel)
+{
+    // A parent among the root's children ends the climb without asking the server once more.
+    std::sort(topLevel.begin(), topLevel.end());
+    std::vector<std::pair<xcb_window_t, xcb_window_t>> frameClient; // (frame, client), sorted by frame
+    struct Climb {
+        xcb_window_t client, current;
+    };
+    std::vector<Climb> climbing;
+    climbing.reserve(managed.size());
+    for (xcb_window_t client : managed)
+        climbing.push_back({client, client});
+    for (int depth = 0; depth <= MaxFrameDepth && !climbing.empty(); ++depth) {
+        std::vector<xcb_query_tree_cookie_t> trees;
+        trees.reserve(climbing.size());
+        for (const Climb& c : climbing)
+            trees.push_back(xcb_query_tree(x.connection, c.current));
+        std::vector<Climb> still;
+        for (std::size_t i = 0; i < climbing.size(); ++i) {
+            const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, trees[i], nullptr)};
+            if (!tree)
+                continue; // gone: the walk over the root's children will not meet it either
+            if (tree->parent == x.root)
+                frameClient.emplace_back(climbing[i].current, climbing[i].client);
+            else if (std::binary_search(topLevel.begin(), topLevel.end(), tree->parent))
+                frameClient.emplace_back(tree->parent, climbing[i].client);
+            else if (tree->parent != XCB_NONE)
+                still.push_back({climbing[i].client, tree->parent});
+        }
+        climbing = std::move(still);
+    }
+    std::sort(frameClient.begin(), frameClient.end());
+    return frameClient;
+}
+
 // For each top-level window (root children, topmost first) the client window that stands for it:
-// the first window carrying WM_STATE, searched breadth first one level at a time, every level in
-// one batch; the window itself where none does (no window manager, or a window it leaves alone).
-std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window_t>& topLevel)
+// the window itself when it carries WM_STATE; the client the window manager lists inside it;
+// otherwise the first descendant carrying WM_STATE, searched breadth first one level at a time,
+// every level in one batch; the window itself where none does (no window manager, or a window
+// it leaves alone). Asking the manager first spares a descent into every frame's decorations.
+std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window_t>& topLevel,
+                                        const std::vector<xcb_window_t>& managed)
 {
     std::vector<xcb_window_t> clients(topLevel.size(), XCB_NONE);
     struct Candidate {
@@ -154,40 +197,55 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
         xcb_window_t window;
     };
     std::vector<Candidate> level;
-    level.reserve(topLevel.size());
-    for (std::size_t i = 0; i < topLevel.size(); ++i)
-        level.push_back({i, topLevel[i]});
-
-    for (int depth = 0; depth <= MaxFrameDepth && !level.empty(); ++depth) {
-        const bool descend = depth < MaxFrameDepth;
+    {
         std::vector<xcb_get_property_cookie_t> states;
-        std::vector<xcb_query_tree_cookie_t> trees;
-        states.reserve(level.size());
-        for (const Candidate& c : level) {
-            states.push_back(xcb_get_property(x.connection, 0, c.window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
-            if (descend)
-                trees.push_back(xcb_query_tree(x.connection, c.window));
-        }
-        std::vector<Candidate> next;
-        for (std::size_t i = 0; i < level.size(); ++i) {
+        states.reserve(topLevel.size());
+        for (xcb_window_t window : topLevel)
+            states.push_back(xcb_get_property(x.connection, 0, window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        const auto frameClient = FramesOfManagedClients(x, managed, topLevel);
+        for (std::size_t i = 0; i < topLevel.size(); ++i) {
             const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
-            if (state && state->type != XCB_NONE && clients[level[i].owner] == XCB_NONE)
-                clients[level[i].owner] = level[i].window;
+            const auto framed = std::lower_bound(frameClient.begin(), frameClient.end(),
+                                                 std::make_pair(topLevel[i], xcb_window_t{0}));
+            if (state && state->type != XCB_NONE)
+                clients[i] = topLevel[i];
+            else if (framed != frameClient.end() && framed->first == topLevel[i])
+                clients[i] = framed->second;
+            else
+                level.push_back({i, topLevel[i]});
         }
-        for (std::size_t i = 0; i < trees.size(); ++i) {
-            if (clients[level[i].owner] != XCB_NONE) {
-                xcb_discard_reply(x.connection, trees[i].sequence);
-                continue;
-            }
+    }
+
+    for (int depth = 0; depth < MaxFrameDepth && !level.empty(); ++depth) {
+        std::vector<xcb_query_tree_cookie_t> trees;
+        trees.reserve(level.size());
+        for (const Candidate& c : level)
+            trees.push_back(xcb_query_tree(x.connection, c.window));
+        std::vector<Candidate> children;
+        for (std::size_t i = 0; i < level.size(); ++i) {
             // A window that vanished mid-walk has no children to offer.
             const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, trees[i], nullptr)};
             if (!tree)
                 continue;
-            const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            const xcb_window_t* child = xcb_query_tree_children(tree.get());
             for (int k = 0, n = xcb_query_tree_children_length(tree.get()); k < n; ++k)
-                next.push_back({level[i].owner, children[k]});
+                children.push_back({level[i].owner, child[k]});
         }
-        level = std::move(next);
+        std::vector<xcb_get_property_cookie_t> states;
+        states.reserve(children.size());
+        for (const Candidate& c : children)
+            states.push_back(xcb_get_property(x.connection, 0, c.window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        level.clear();
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
+            const std::size_t owner = children[i].owner;
+            if (clients[owner] != XCB_NONE)
+                continue;
+            if (state && state->type != XCB_NONE)
+                clients[owner] = children[i].window;
+            else
+                level.push_back(children[i]);
+        }
     }
     for (std::size_t i = 0; i < clients.size(); ++i)
         if (clients[i] == XCB_NONE)
@@ -253,8 +311,15 @@ bool Succeeded(xcb_connection_t* connection, xcb_void_cookie_t cookie)
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     Display& x = X();
-    const Owned<xcb_query_tree_reply_t> tree{
-        xcb_query_tree_reply(x.connection, xcb_query_tree(x.connection, x.root), nullptr)};
+    const xcb_query_tree_cookie_t rootTree = xcb_query_tree(x.connection, x.root);
+    const xcb_get_property_cookie_t clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
+    const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, rootTree, nullptr)};
+    std::vector<xcb_window_t> managed;
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_reply(&x.ewmh, clientList, &list, nullptr)) {
+        managed.assign(list.windows, list.windows + list.windows_len);
+        xcb_ewmh_get_windows_reply_wipe(&list);
+    }
     if (!tree)
         return FALSE;
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
@@ -262,7 +327,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     // The server lists the root's children bottom to top; the walk goes top to bottom.
     const std::vector<xcb_window_t> topLevel(std::make_reverse_iterator(children + count),
                                              std::make_reverse_iterator(children));
-    const std::vector<xcb_window_t> clients = ClientWindows(x, topLevel);
+    const std::vector<xcb_window_t> clients = ClientWindows(x, topLevel, managed);
 
     Walk walk;
     walk.units = TitleFetchUnits(TitleLimit);

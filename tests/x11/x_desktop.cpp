@@ -10,6 +10,7 @@
 //                                          window), the window's size, 1 if topmost of the windows
 //                                          one can see (viewable and on the screen)
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
+//   clients                             -> how many windows the window manager manages
 #include <xcb/xcb.h>
 #include <xcb/xcb_icccm.h>
 
@@ -200,6 +201,11 @@ int main()
                                   XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual, 0, nullptr);
                 const std::string title = prefix + std::to_string(i);
                 SetProperty(window, "WM_NAME", "STRING", 8, title);
+                // A position of our own spares the window manager a search for free space.
+                xcb_size_hints_t size{};
+                xcb_icccm_size_hints_set_position(&size, 1, (i * 7) % 900, (i * 5) % 700);
+                xcb_icccm_size_hints_set_size(&size, 1, 64, 48);
+                xcb_icccm_set_wm_normal_hints(Connection, window, &size);
                 xcb_map_window(Connection, window);
             }
         } else if (command == "destroy") {
@@ -210,6 +216,12 @@ int main()
             xcb_window_t window;
             words >> window;
             reply = Where(window);
+        } else if (command == "clients") {
+            Freed<xcb_get_property_reply_t> list{xcb_get_property_reply(
+                Connection,
+                xcb_get_property(Connection, 0, Screen->root, Atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1 << 20),
+                nullptr)};
+            reply = std::to_string(list ? xcb_get_property_value_length(list.reply) / 4 : 0);
         } else if (command == "wm") {
             reply = ManagerRunning() ? "1" : "0";
         } else {
