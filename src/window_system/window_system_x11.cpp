@@ -184,7 +184,7 @@ std::vector<std::pair<xcb_window_t, xcb_window_t>> FramesOfManagedClients(Displa
 }
 
 // For each top-level window (root children, topmost first) the client window that stands for it:
-// the window itself when it carries WM_STATE; the client the window manager lists inside it;
+// the client the window manager lists inside it; the window itself when it carries WM_STATE;
 // otherwise the first descendant carrying WM_STATE, searched breadth first one level at a time,
 // every level in one batch; the window itself where none does (no window manager, or a window
 // it leaves alone). Asking the manager first spares a descent into every frame's decorations.
@@ -198,29 +198,35 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
     };
     std::vector<Candidate> level;
     {
-        std::vector<xcb_get_property_cookie_t> states;
-        states.reserve(topLevel.size());
-        for (xcb_window_t window : topLevel)
-            states.push_back(xcb_get_property(x.connection, 0, window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
         const auto frameClient = FramesOfManagedClients(x, managed, topLevel);
+        std::vector<Candidate> unknown;
         for (std::size_t i = 0; i < topLevel.size(); ++i) {
-            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
             const auto framed = std::lower_bound(frameClient.begin(), frameClient.end(),
                                                  std::make_pair(topLevel[i], xcb_window_t{0}));
-            if (state && state->type != XCB_NONE)
-                clients[i] = topLevel[i];
-            else if (framed != frameClient.end() && framed->first == topLevel[i])
+            if (framed != frameClient.end() && framed->first == topLevel[i])
                 clients[i] = framed->second;
             else
-                level.push_back({i, topLevel[i]});
+                unknown.push_back({i, topLevel[i]});
+        }
+        std::vector<xcb_get_property_cookie_t> states;
+        states.reserve(unknown.size());
+        for (const Candidate& c : unknown)
+            states.push_back(xcb_get_property(x.connection, 0, c.window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        for (std::size_t i = 0; i < unknown.size(); ++i) {
+            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
+            if (state && state->type != XCB_NONE)
+                clients[unknown[i].owner] = unknown[i].window;
+            else
+                level.push_back(unknown[i]);
         }
     }
 
-    for (int depth = 0; depth < MaxFrameDepth && !level.empty(); ++depth) {
-        std::vector<xcb_query_tree_cookie_t> trees;
-        trees.reserve(level.size());
-        for (const Candidate& c : level)
-            trees.push_back(xcb_query_tree(x.connection, c.window));
+    // Each level asks for the children's WM_STATE and, should they carry none, their own
+    // children, in one batch.
+    std::vector<xcb_query_tree_cookie_t> trees;
+    for (const Candidate& c : level)
+        trees.push_back(xcb_query_tree(x.connection, c.window));
+    for (int depth = 1; depth <= MaxFrameDepth && !level.empty(); ++depth) {
         std::vector<Candidate> children;
         for (std::size_t i = 0; i < level.size(); ++i) {
             // A window that vanished mid-walk has no children to offer.
@@ -231,21 +237,31 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
             for (int k = 0, n = xcb_query_tree_children_length(tree.get()); k < n; ++k)
                 children.push_back({level[i].owner, child[k]});
         }
+        const bool descend = depth < MaxFrameDepth;
         std::vector<xcb_get_property_cookie_t> states;
-        states.reserve(children.size());
-        for (const Candidate& c : children)
+        trees.clear();
+        for (const Candidate& c : children) {
             states.push_back(xcb_get_property(x.connection, 0, c.window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+            if (descend)
+                trees.push_back(xcb_query_tree(x.connection, c.window));
+        }
         level.clear();
+        std::vector<xcb_query_tree_cookie_t> kept;
         for (std::size_t i = 0; i < children.size(); ++i) {
             const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
             const std::size_t owner = children[i].owner;
-            if (clients[owner] != XCB_NONE)
-                continue;
-            if (state && state->type != XCB_NONE)
+            if (clients[owner] == XCB_NONE && state && state->type != XCB_NONE)
                 clients[owner] = children[i].window;
-            else
+            if (!descend)
+                continue;
+            if (clients[owner] == XCB_NONE) {
                 level.push_back(children[i]);
+                kept.push_back(trees[i]);
+            } else {
+                xcb_discard_reply(x.connection, trees[i].sequence);
+            }
         }
+        trees = std::move(kept);
     }
     for (std::size_t i = 0; i < clients.size(); ++i)
         if (clients[i] == XCB_NONE)

@@ -4,7 +4,8 @@
 //                                       -> window id (managed by then, under a window manager);
 //                                          static: the window asks for Static gravity
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
-//   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...
+//   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
+//                                                   64x48 on a grid of 80 pixels
 //   destroy ID                          -> ok
 //   where ID                            -> X Y W H TOP: the outer corner of its frame (or of the
 //                                          window), the window's size, 1 if topmost of the windows
@@ -14,6 +15,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_icccm.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -201,9 +203,11 @@ int main()
                                   XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual, 0, nullptr);
                 const std::string title = prefix + std::to_string(i);
                 SetProperty(window, "WM_NAME", "STRING", 8, title);
-                // A position of our own spares the window manager a search for free space.
+                // Side by side on a grid: a position of our own spares the window manager a
+                // search for free space, and windows that do not overlap spare the server.
+                const int columns = std::max(1, Screen->width_in_pixels / 80);
                 xcb_size_hints_t size{};
-                xcb_icccm_size_hints_set_position(&size, 1, (i * 7) % 900, (i * 5) % 700);
+                xcb_icccm_size_hints_set_position(&size, 1, (i % columns) * 80, (i / columns) * 80);
                 xcb_icccm_size_hints_set_size(&size, 1, 64, 48);
                 xcb_icccm_set_wm_normal_hints(Connection, window, &size);
                 xcb_map_window(Connection, window);

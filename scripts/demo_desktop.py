@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""A demo desktop for when no display is reachable: Xvfb, openbox and a few titled windows.
+Runs topleft there on this terminal, then tells where each window ended up.
+
+Usage: demo_desktop.py TOPLEFT X_DESKTOP
+"""
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+import desktop  # noqa: E402
+
+TITLES = ["Terminal", "Notes - todo.txt", "Calculator", "Image viewer"]
+
+
+def main(topleft, fixture_program):
+    xvfb, display = desktop.start_xvfb()
+    env = dict(os.environ, DISPLAY=display)
+    manager = subprocess.Popen(["openbox", "--sm-disable"], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    fixture = subprocess.Popen([fixture_program], env=env, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, text=True)
+
+    def ask(command):
+        fixture.stdin.write(command + "\n")
+        fixture.stdin.flush()
+        return fixture.stdout.readline().strip()
+
+    try:
+        while ask("wm") != "1":
+            time.sleep(0.05)
+        windows = {}
+        for i, title in enumerate(TITLES):
+            window = ask(f"open {120 + 90 * i} {100 + 70 * i} {360 - 20 * i} {240 - 10 * i} mapped")
+            ask(f"title {window} _NET_WM_NAME UTF8_STRING 8 {title.encode().hex()}")
+            windows[title] = window
+        print(f"Demo desktop on {display} (Xvfb with openbox), {len(TITLES)} windows of ours:")
+        sys.stdout.flush()
+        status = subprocess.run([topleft], env=env).returncode
+        time.sleep(0.3)  # the window manager moves the window in its own time
+        print(f"\ntopleft exited with status {status}. The windows now:")
+        for title, window in windows.items():
+            x, y, width, height, top = ask(f"where {window}").split()
+            print(f"  {title:<18} frame at ({x}, {y}), {width}x{height}{', on top' if top == '1' else ''}")
+    finally:
+        fixture.stdin.close()
+        fixture.wait(timeout=10)
+        desktop.stop(manager)
+        desktop.stop(xvfb)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])
