@@ -101,14 +101,9 @@ def main():
     manager = subprocess.Popen(["openbox", "--sm-disable", "--config-file",
                                 os.path.join(HERE, "openbox-rc.xml")],
                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    fixture = subprocess.Popen([FIXTURE], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               text=True)
+    fixture = desktop.XFixture(FIXTURE, env)
+    ask = fixture.ask
     proxy = None
-
-    def ask(command):
-        fixture.stdin.write(command + "\n")
-        fixture.stdin.flush()
-        return fixture.stdout.readline().strip()
 
     try:
         while ask("wm") != "1":
@@ -148,8 +143,7 @@ def main():
     finally:
         if proxy:
             proxy.close()
-        fixture.stdin.close()
-        fixture.wait(timeout=30)
+        fixture.close()
         desktop.stop(manager)
         desktop.stop(xvfb)
 

@@ -20,13 +20,8 @@ def main(topleft, fixture_program):
     env = dict(os.environ, DISPLAY=display)
     manager = subprocess.Popen(["openbox", "--sm-disable"], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    fixture = subprocess.Popen([fixture_program], env=env, stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, text=True)
-
-    def ask(command):
-        fixture.stdin.write(command + "\n")
-        fixture.stdin.flush()
-        return fixture.stdout.readline().strip()
+    fixture = desktop.XFixture(fixture_program, env)
+    ask = fixture.ask
 
     try:
         while ask("wm") != "1":
@@ -45,8 +40,7 @@ def main(topleft, fixture_program):
             x, y, width, height, top = ask(f"where {window}").split()
             print(f"  {title:<18} frame at ({x}, {y}), {width}x{height}{', on top' if top == '1' else ''}")
     finally:
-        fixture.stdin.close()
-        fixture.wait(timeout=10)
+        fixture.close()
         desktop.stop(manager)
         desktop.stop(xvfb)
 

@@ -44,3 +44,28 @@ def read_until(stream, ending, limit=1 << 24):
             break
         data += chunk
     return data
+
+
+def finish(process, grace=10):
+    """Ends a test program that stops when its standard input closes; stops it if it does not."""
+    process.stdin.close()
+    try:
+        process.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        stop(process)
+
+
+class XFixture:
+    """The X test program (tests/x11/x_desktop), driven one command and one reply line at a time."""
+
+    def __init__(self, program, env):
+        self.process = subprocess.Popen([program], env=env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+
+    def ask(self, command):
+        self.process.stdin.write(command + "\n")
+        self.process.stdin.flush()
+        return self.process.stdout.readline().strip()
+
+    def close(self):
+        finish(self.process)

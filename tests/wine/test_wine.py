@@ -84,11 +84,7 @@ class WineDesktop:
 
     def close(self):
         if self.fixture:
-            self.fixture.stdin.close()
-            try:
-                self.fixture.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                desktop.stop(self.fixture)
+            desktop.finish(self.fixture)
         if getattr(self, "wineserver", None):
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
             desktop.stop(self.wineserver)

@@ -26,8 +26,7 @@ class XDesktop:
         self.env = dict(os.environ, DISPLAY=display)
         self.manager = self.fixture = None
         try:
-            self.fixture = subprocess.Popen([FIXTURE], env=self.env, stdin=subprocess.PIPE,
-                                            stdout=subprocess.PIPE, text=True)
+            self.fixture = desktop.XFixture(FIXTURE, self.env)
             if manager == "openbox":
                 self.manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
                                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -41,9 +40,7 @@ class XDesktop:
             raise
 
     def ask(self, command):
-        self.fixture.stdin.write(command + "\n")
-        self.fixture.stdin.flush()
-        return self.fixture.stdout.readline().strip()
+        return self.fixture.ask(command)
 
     def open(self, title=None, state="mapped", prop="WM_NAME", kind="STRING", extra=""):
         window = self.ask(f"open 150 120 {SIZE[0]} {SIZE[1]} {state} {extra}")
@@ -64,11 +61,7 @@ class XDesktop:
 
     def close(self):
         if self.fixture:
-            self.fixture.stdin.close()
-            try:
-                self.fixture.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                desktop.stop(self.fixture)
+            self.fixture.close()
         if self.manager:
             desktop.stop(self.manager)
         desktop.stop(self.xvfb)
