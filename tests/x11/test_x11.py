@@ -114,6 +114,7 @@ class TopleftOnX11(unittest.TestCase):
         open_("twin2", b"Twin")
         open_("percent", b"100% %s %n %d")
         open_("static", b"Static gravity", extra="static")
+        open_("huge", b"M" * (1 << 20), prop="_NET_WM_NAME", kind="UTF8_STRING")
 
     @classmethod
     def tearDownClass(cls):
@@ -129,7 +130,7 @@ class TopleftOnX11(unittest.TestCase):
         titles = self.listing()
         expected = [b"Stack lower", b"Stack upper", b"Hidden window", b"Iconic window",
                     b"T" * 127, b"L" * 127, "é".encode() * 63, "Café naïve".encode(), UTF8,
-                    UTF8 + b" in WM_NAME", b"100% %s %n %d", b"Static gravity"]
+                    UTF8 + b" in WM_NAME", b"100% %s %n %d", b"Static gravity", b"M" * 127]
         for title in expected:
             self.assertEqual(titles.count(title), 1, title)
         self.assertEqual(titles.count(b"Twin"), 2)
