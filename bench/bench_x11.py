@@ -8,6 +8,7 @@ Usage: bench_x11.py [--sizes 1000,10000] [--topleft PATH] [--fixture PATH]
 """
 import argparse
 import os
+import queue
 import socket
 import statistics
 import subprocess
@@ -25,6 +26,8 @@ options = argparse.ArgumentParser(description="topleft against wmctrl and xdotoo
 options.add_argument("--sizes", default="1000,10000", help="window counts, ascending")
 options.add_argument("--topleft", default=os.path.join(BUILD, "topleft"))
 options.add_argument("--fixture", default=os.path.join(BUILD, "tests", "x11", "x_desktop"))
+options.add_argument("--manager", choices=("openbox", "none"), default="openbox",
+                     help="none: no window manager (wmctrl then lists nothing)")
 ARGS = options.parse_args()
 TOPLEFT, FIXTURE = ARGS.topleft, ARGS.fixture
 SIZES = [int(size) for size in ARGS.sizes.split(",")]
@@ -71,23 +74,38 @@ class SlowProxy:
 
     @staticmethod
     def pump(source, sink, delay):
-        try:
+        """Forwards what arrives, each piece `delay` after its arrival: a long answer arriving in
+        many pieces is late by one delay, not by one per piece."""
+        pieces = queue.Queue()
+
+        def deliver():
             while True:
-                data = source.recv(1 << 16)
-                if not data:
+                arrival, data = pieces.get()
+                if data is None:
                     break
-                if delay:
-                    # Answers already late by more than the delay go straight on.
-                    time.sleep(delay)
-                sink.sendall(data)
-        except OSError:
-            pass
-        finally:
+                wait = arrival + delay - time.monotonic()
+                if wait > 0:
+                    time.sleep(wait)
+                try:
+                    sink.sendall(data)
+                except OSError:
+                    break
             for end in (source, sink):
                 try:
                     end.shutdown(socket.SHUT_RDWR)
                 except OSError:
                     pass
+
+        threading.Thread(target=deliver, daemon=True).start()
+        try:
+            while True:
+                data = source.recv(1 << 16)
+                if not data:
+                    break
+                pieces.put((time.monotonic(), data))
+        except OSError:
+            pass
+        pieces.put((time.monotonic(), None))
 
     def close(self):
         self.listener.close()
@@ -98,15 +116,17 @@ def main():
     # A screen large enough for 10,000 windows side by side.
     xvfb, display = desktop.start_xvfb(8192, 8192)
     env = dict(os.environ, DISPLAY=display)
-    manager = subprocess.Popen(["openbox", "--sm-disable", "--config-file",
-                                os.path.join(HERE, "openbox-rc.xml")],
-                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    manager = None
+    if ARGS.manager == "openbox":
+        manager = subprocess.Popen(["openbox", "--sm-disable", "--config-file",
+                                    os.path.join(HERE, "openbox-rc.xml")],
+                                   env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     fixture = desktop.XFixture(FIXTURE, env)
     ask = fixture.ask
     proxy = None
 
     try:
-        while ask("wm") != "1":
+        while manager and ask("wm") != "1":
             time.sleep(0.05)
         proxy = SlowProxy(display)
         slow_env = dict(env, DISPLAY=proxy.display)
@@ -121,10 +141,10 @@ def main():
             ask(f"many {count - made} bench{count}_")
             made = count
             started = time.monotonic()
-            while int(ask("clients")) < count:
+            while manager and int(ask("clients")) < count:
                 time.sleep(0.5)
-            print(f"# openbox manages {count} windows ({time.monotonic() - started:.0f} s to take them on)",
-                  flush=True)
+            print(f"# {count} windows, {ARGS.manager} managing them "
+                  f"({time.monotonic() - started:.0f} s to take them on)", flush=True)
             for name, command, typed in tools:
                 runs = [run_measured(command, env, typed) for _ in range(repeats)]
                 median = statistics.median(r[0] for r in runs)
@@ -144,7 +164,8 @@ def main():
         if proxy:
             proxy.close()
         fixture.close()
-        desktop.stop(manager)
+        if manager:
+            desktop.stop(manager)
         desktop.stop(xvfb)
 
 

@@ -55,12 +55,17 @@ std::string Bytes(const std::string& hex)
     return bytes;
 }
 
+// A manager is running once it announces itself and has taken the root's SubstructureRedirect:
+// a window mapped before that would escape it for good.
 bool ManagerRunning()
 {
     const xcb_atom_t check = Atom("_NET_SUPPORTING_WM_CHECK");
     Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
         Connection, xcb_get_property(Connection, 0, Screen->root, check, XCB_ATOM_WINDOW, 0, 1), nullptr)};
-    return reply && xcb_get_property_value_length(reply.reply) == 4;
+    Freed<xcb_get_window_attributes_reply_t> root{
+        xcb_get_window_attributes_reply(Connection, xcb_get_window_attributes(Connection, Screen->root), nullptr)};
+    return reply && xcb_get_property_value_length(reply.reply) == 4 && root &&
+           (root->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
 }
 
 std::uint32_t WmState(xcb_window_t window)
