@@ -131,17 +131,29 @@ void Discard(xcb_connection_t* connection, const TitleRequest& request)
     xcb_discard_reply(connection, request.name.sequence);
 }
 
+// WM_STATE marks a window a manager has taken on (or once did): its presence is all that counts.
+xcb_get_property_cookie_t RequestWmState(Display& x, xcb_window_t window)
+{
+    return xcb_get_property(x.connection, 0, window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+}
+
+bool CarriesWmState(Display& x, xcb_get_property_cookie_t cookie)
+{
+    const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, cookie, nullptr)};
+    return state && state->type != XCB_NONE;
+}
+
+constexpr int TitleLimit = 128; // what the listing asks for; a larger request fetches anew
+
 // The walk in progress: titles for every window were requested before the first callback, and
 // GetWindowTextA takes the reply of the window the walk is on.
 struct Walk {
     std::vector<TitleRequest> titles;
     std::size_t current = 0;
     bool collected = true;
-    std::uint32_t units = 0;
 };
 Walk* ActiveWalk = nullptr;
 
-constexpr int TitleLimit = 128; // what the listing asks for; a larger request fetches anew
 
 // The frame of every window the window manager lists as managed: each client's ancestors are
 // walked up to a child of the root, one level of all clients per batch.
@@ -210,10 +222,9 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
         std::vector<xcb_get_property_cookie_t> states;
         states.reserve(unknown.size());
         for (const Candidate& c : unknown)
-            states.push_back(xcb_get_property(x.connection, 0, c.window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+            states.push_back(RequestWmState(x, c.window));
         for (std::size_t i = 0; i < unknown.size(); ++i) {
-            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
-            if (state && state->type != XCB_NONE)
+            if (CarriesWmState(x, states[i]))
                 clients[unknown[i].owner] = unknown[i].window;
             else
                 level.push_back(unknown[i]);
@@ -240,16 +251,16 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
         std::vector<xcb_get_property_cookie_t> states;
         trees.clear();
         for (const Candidate& c : children) {
-            states.push_back(xcb_get_property(x.connection, 0, c.window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+            states.push_back(RequestWmState(x, c.window));
             if (descend)
                 trees.push_back(xcb_query_tree(x.connection, c.window));
         }
         level.clear();
         std::vector<xcb_query_tree_cookie_t> kept;
         for (std::size_t i = 0; i < children.size(); ++i) {
-            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, states[i], nullptr)};
+            const bool managed = CarriesWmState(x, states[i]);
             const std::size_t owner = children[i].owner;
-            if (clients[owner] == XCB_NONE && state && state->type != XCB_NONE)
+            if (clients[owner] == XCB_NONE && managed)
                 clients[owner] = children[i].window;
             if (!descend)
                 continue;
@@ -308,13 +319,6 @@ bool ManagerSupportsMoves(Display& x)
     return moveResize;
 }
 
-bool IsManaged(Display& x, xcb_window_t window)
-{
-    const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(
-        x.connection, xcb_get_property(x.connection, 0, window, x.wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr)};
-    return state && state->type != XCB_NONE;
-}
-
 bool Succeeded(xcb_connection_t* connection, xcb_void_cookie_t cookie)
 {
     const Owned<xcb_generic_error_t> error{xcb_request_check(connection, cookie)};
@@ -345,10 +349,9 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     const std::vector<xcb_window_t> clients = ClientWindows(x, topLevel, managed);
 
     Walk walk;
-    walk.units = TitleFetchUnits(TitleLimit);
     walk.titles.reserve(clients.size());
     for (xcb_window_t client : clients)
-        walk.titles.push_back(RequestTitle(x, client, walk.units));
+        walk.titles.push_back(RequestTitle(x, client, TitleFetchUnits(TitleLimit)));
     xcb_flush(x.connection);
 
     ActiveWalk = &walk;
@@ -380,7 +383,7 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 
     Walk* walk = ActiveWalk;
     if (walk && !walk->collected && walk->titles[walk->current].window == window &&
-        TitleFetchUnits(static_cast<std::size_t>(nMaxCount)) <= walk->units) {
+        nMaxCount <= TitleLimit) {
         walk->collected = true;
         return CollectTitle(x, walk->titles[walk->current], lpString, nMaxCount);
     }
@@ -397,7 +400,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
 
     // A window manager places its managed windows itself: ask it, with the frame's corner as the
     // reference (north-west gravity, never the window's own, which may be Static).
-    if (IsManaged(x, window) && ManagerSupportsMoves(x)) {
+    if (CarriesWmState(x, RequestWmState(x, window)) && ManagerSupportsMoves(x)) {
         auto flags = static_cast<xcb_ewmh_moveresize_window_opt_flags_t>(XCB_EWMH_MOVERESIZE_WINDOW_X |
                                                                          XCB_EWMH_MOVERESIZE_WINDOW_Y);
         if (resize)
