@@ -46,6 +46,19 @@ def read_until(stream, ending, limit=1 << 24):
     return data
 
 
+def listed_titles(listing):
+    """The titles of a listing's lines, in order, after checking that they are numbered from 0
+    without gaps and that the last one ends with a line feed."""
+    lines = listing.split(b"\n")
+    assert lines[-1] == b"", lines[-1]
+    titles = []
+    for number, line in enumerate(lines[:-1]):
+        prefix = b"Window[%d]: " % number
+        assert line.startswith(prefix), line
+        titles.append(line[len(prefix):])
+    return titles
+
+
 def finish(process, grace=10):
     """Ends a test program that stops when its standard input closes; stops it if it does not."""
     process.stdin.close()

@@ -92,17 +92,6 @@ class WineDesktop:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
-def listed_titles(output):
-    """The titles of the listing lines, in order, after checking their numbering."""
-    lines = output.split(b"\n")
-    titles = []
-    for number, line in enumerate(lines[:-1]):
-        prefix = b"Window[%d]: " % number
-        assert line.startswith(prefix), line
-        titles.append(line[len(prefix):])
-    return titles, lines[-1]
-
-
 class TopleftUnderWine(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -113,7 +102,7 @@ class TopleftUnderWine(unittest.TestCase):
         cls.desk.close()
 
     def number_of(self, title):
-        titles, _ = listed_titles(self.desk.enumeration())
+        titles = desktop.listed_titles(self.desk.enumeration())
         return titles.index(title)
 
     def assert_moved(self, title, typed_for_number):
@@ -141,7 +130,7 @@ class TopleftUnderWine(unittest.TestCase):
         self.assertEqual(listing, before)
         self.assertEqual(listing, after)
 
-        titles, _ = listed_titles(listing)
+        titles = desktop.listed_titles(listing)
         self.assertIn(b"Default IME", titles)
         for title in (b"Fixture visible A", b"Fixture hidden", b"Fixture minimised",
                       b"Fixture 100% %s %n %d", b"Fixture long 127 " + b"x" * 110):
@@ -156,12 +145,12 @@ class TopleftUnderWine(unittest.TestCase):
         self.assert_moved(b"Fixture long 127 " + b"x" * 110, lambda n: b"%d" % n)
 
     def test_negative_number_moves_the_first_listed_window(self):
-        first = listed_titles(self.desk.enumeration())[0][0]
+        first = desktop.listed_titles(self.desk.enumeration())[0]
         self.assertNotEqual(first, b"Default IME")
         self.assert_moved(first, lambda n: b"-4294967298\n")
 
     def test_bad_input_moves_nothing(self):
-        count = len(listed_titles(self.desk.enumeration())[0])
+        count = len(desktop.listed_titles(self.desk.enumeration()))
         for typed, message in ((b"%d\n" % count, b"No window is listed with that number."),
                                (b"2147483648\n", b"No window is listed with that number."),
                                (b"4294967298\n", b"No window is listed with that number."),
@@ -182,7 +171,7 @@ class TopleftUnderWine(unittest.TestCase):
         try:
             shown = desktop.read_until(tool.stdout, PROMPT).replace(b"\r\n", b"\n")
             self.assertTrue(shown.endswith(PROMPT), "prompt not flushed before the read")
-            titles, _ = listed_titles(shown[:-len(PROMPT)])
+            titles = desktop.listed_titles(shown[:-len(PROMPT)])
             number = titles.index(title)
             self.assertEqual(self.desk.close_windows(title), b"closed\n")
             out, err = tool.communicate(b"%d\n" % number, timeout=60)

@@ -68,16 +68,9 @@ class XDesktop:
 
 
 def listed_titles(output):
-    """The titles of the listing lines, in order, after checking numbering and the prompt."""
+    """The titles of the listing, after checking that the prompt follows it."""
     assert output.endswith(PROMPT), output[-100:]
-    lines = output[:-len(PROMPT)].split(b"\n")
-    assert lines[-1] == b"", lines[-1]
-    titles = []
-    for number, line in enumerate(lines[:-1]):
-        prefix = b"Window[%d]: " % number
-        assert line.startswith(prefix), line
-        titles.append(line[len(prefix):])
-    return titles
+    return desktop.listed_titles(output[:-len(PROMPT)])
 
 
 LATIN1 = b"Caf\xe9 na\xefve"
