@@ -8,13 +8,10 @@ Usage: bench_x11.py [--sizes 1000,10000] [--topleft PATH] [--fixture PATH]
 """
 import argparse
 import os
-import queue
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -45,90 +42,15 @@ def run_measured(command, env, typed=b""):
         return seconds, int(peak.read().split()[-1]), out.count(b"\n")
 
 
-class SlowProxy:
-    """A display that forwards to the real one and delays every answer of the server by DELAY:
-    a client's extra time divided by DELAY is the number of round trips it waited for."""
-
-    def __init__(self, display):
-        number = 900
-        while os.path.exists(f"/tmp/.X11-unix/X{number}"):
-            number += 1
-        self.path = f"/tmp/.X11-unix/X{number}"
-        self.display = f":{number}"
-        self.target = f"/tmp/.X11-unix/X{display.lstrip(':')}"
-        self.listener = socket.socket(socket.AF_UNIX)
-        self.listener.bind(self.path)
-        self.listener.listen(4)
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        while True:
-            try:
-                client, _ = self.listener.accept()
-            except OSError:
-                return
-            server = socket.socket(socket.AF_UNIX)
-            server.connect(self.target)
-            threading.Thread(target=self.pump, args=(client, server, 0), daemon=True).start()
-            threading.Thread(target=self.pump, args=(server, client, DELAY), daemon=True).start()
-
-    @staticmethod
-    def pump(source, sink, delay):
-        """Forwards what arrives, each piece `delay` after its arrival: a long answer arriving in
-        many pieces is late by one delay, not by one per piece."""
-        pieces = queue.Queue()
-
-        def deliver():
-            while True:
-                arrival, data = pieces.get()
-                if data is None:
-                    break
-                wait = arrival + delay - time.monotonic()
-                if wait > 0:
-                    time.sleep(wait)
-                try:
-                    sink.sendall(data)
-                except OSError:
-                    break
-            for end in (source, sink):
-                try:
-                    end.shutdown(socket.SHUT_RDWR)
-                except OSError:
-                    pass
-
-        threading.Thread(target=deliver, daemon=True).start()
-        try:
-            while True:
-                data = source.recv(1 << 16)
-                if not data:
-                    break
-                pieces.put((time.monotonic(), data))
-        except OSError:
-            pass
-        pieces.put((time.monotonic(), None))
-
-    def close(self):
-        self.listener.close()
-        os.unlink(self.path)
-
-
 def main():
     # A screen large enough for 10,000 windows side by side.
-    xvfb, display = desktop.start_xvfb(8192, 8192)
-    env = dict(os.environ, DISPLAY=display)
-    manager = None
-    if ARGS.manager == "openbox":
-        manager = subprocess.Popen(["openbox", "--sm-disable", "--config-file",
-                                    os.path.join(HERE, "openbox-rc.xml")],
-                                   env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    fixture = desktop.XFixture(FIXTURE, env)
-    ask = fixture.ask
+    desk = desktop.XDesktop(FIXTURE, ARGS.manager, 8192, 8192,
+                            ("--config-file", os.path.join(HERE, "openbox-rc.xml")))
+    env, ask, manager = desk.env, desk.ask, desk.manager
     proxy = None
 
     try:
-        while manager and ask("wm") != "1":
-            time.sleep(0.05)
-        proxy = SlowProxy(display)
+        proxy = desktop.DisplayProxy(desk.display, DELAY)
         slow_env = dict(env, DISPLAY=proxy.display)
         tools = [("topleft (list, move 0)", [TOPLEFT], b"0\n"),
                  ("wmctrl -l", ["wmctrl", "-l"], b""),
@@ -165,10 +87,7 @@ def main():
     finally:
         if proxy:
             proxy.close()
-        fixture.close()
-        if manager:
-            desktop.stop(manager)
-        desktop.stop(xvfb)
+        desk.close()
 
 
 if __name__ == "__main__":

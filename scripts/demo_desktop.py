@@ -16,22 +16,16 @@ TITLES = ["Terminal", "Notes - todo.txt", "Calculator", "Image viewer"]
 
 
 def main(topleft, fixture_program):
-    xvfb, display = desktop.start_xvfb()
-    env = dict(os.environ, DISPLAY=display)
-    manager = subprocess.Popen(["openbox", "--sm-disable"], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    fixture = desktop.XFixture(fixture_program, env)
-    ask = fixture.ask
+    desk = desktop.XDesktop(fixture_program, "openbox")
+    env, ask = desk.env, desk.ask
 
     try:
-        while ask("wm") != "1":
-            time.sleep(0.05)
         windows = {}
         for i, title in enumerate(TITLES):
             window = ask(f"open {120 + 90 * i} {100 + 70 * i} {360 - 20 * i} {240 - 10 * i} mapped")
             ask(f"title {window} _NET_WM_NAME UTF8_STRING 8 {title.encode().hex()}")
             windows[title] = window
-        print(f"Demo desktop on {display} (Xvfb with openbox), {len(TITLES)} windows of ours:")
+        print(f"Demo desktop on {desk.display} (Xvfb with openbox), {len(TITLES)} windows of ours:")
         sys.stdout.flush()
         status = subprocess.run([topleft], env=env).returncode
         time.sleep(0.3)  # the window manager moves the window in its own time
@@ -40,9 +34,7 @@ def main(topleft, fixture_program):
             x, y, width, height, top = ask(f"where {window}").split()
             print(f"  {title:<18} frame at ({x}, {y}), {width}x{height}{', on top' if top == '1' else ''}")
     finally:
-        fixture.close()
-        desktop.stop(manager)
-        desktop.stop(xvfb)
+        desk.close()
 
 
 if __name__ == "__main__":

@@ -1,7 +1,12 @@
-"""Shared by the end-to-end tests: a private X server, and processes stopped by their own ids."""
+"""Shared by the end-to-end tests and the benchmark: a private X server, a window manager on it,
+the X test program that opens windows, a proxy display, and processes stopped by their own ids."""
 import os
+import queue
 import signal
+import socket
 import subprocess
+import threading
+import time
 
 
 def start_xvfb(width=1280, height=1024):
@@ -82,3 +87,127 @@ class XFixture:
 
     def close(self):
         finish(self.process)
+        self.process.stdout.close()
+
+
+class XDesktop:
+    """Xvfb, openbox if asked for, and the X test program that opens and inspects windows."""
+
+    def __init__(self, fixture, manager="none", width=1280, height=1024, manager_options=()):
+        self.xvfb, self.display = start_xvfb(width, height)
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.manager = self.fixture = None
+        try:
+            self.fixture = XFixture(fixture, self.env)
+            if manager == "openbox":
+                self.manager = subprocess.Popen(["openbox", "--sm-disable", *manager_options],
+                                                env=self.env, stdout=subprocess.DEVNULL,
+                                                stderr=subprocess.DEVNULL)
+                deadline = time.monotonic() + 20
+                while self.ask("wm") != "1":
+                    if time.monotonic() > deadline:
+                        raise RuntimeError("openbox did not start")
+                    time.sleep(0.05)
+        except BaseException:
+            self.close()
+            raise
+
+    def ask(self, command):
+        return self.fixture.ask(command)
+
+    def open(self, title=None, state="mapped", prop="WM_NAME", kind="STRING", extra="",
+             at=(150, 120), size=(300, 200)):
+        window = self.ask(f"open {at[0]} {at[1]} {size[0]} {size[1]} {state} {extra}")
+        if title is not None:
+            self.set_title(window, title, prop, kind)
+        return window
+
+    def set_title(self, window, title, prop="WM_NAME", kind="STRING", format=8):
+        self.ask(f"title {window} {prop} {kind} {format} {title.hex() or '-'}")
+
+    def where(self, window):
+        """(x, y, width, height, 1 if on top) of a window, or None once it is gone."""
+        reply = self.ask(f"where {window}")
+        return None if reply == "gone" else tuple(map(int, reply.split()))
+
+    def close(self):
+        if self.fixture:
+            self.fixture.close()
+        if self.manager:
+            stop(self.manager)
+        stop(self.xvfb)
+
+
+class DisplayProxy:
+    """A display that forwards to a real one, counts the bytes the server answers and can delay
+    every answer: a client's extra time divided by the delay is the number of round trips it
+    waited for."""
+
+    def __init__(self, display, delay=0.0):
+        self.delay = delay
+        self.answered = 0
+        self.target = f"/tmp/.X11-unix/X{display.lstrip(':')}"
+        self.listener = socket.socket(socket.AF_UNIX)
+        number = 900
+        while True:
+            self.path = f"/tmp/.X11-unix/X{number}"
+            try:
+                self.listener.bind(self.path)
+                break
+            except OSError:
+                number += 1
+        self.display = f":{number}"
+        self.listener.listen(4)
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.socket(socket.AF_UNIX)
+            server.connect(self.target)
+            threading.Thread(target=self.pump, args=(client, server, 0, False), daemon=True).start()
+            threading.Thread(target=self.pump, args=(server, client, self.delay, True),
+                             daemon=True).start()
+
+    def pump(self, source, sink, delay, answers):
+        """Forwards what arrives, each piece `delay` after its arrival: a long answer arriving in
+        many pieces is late by one delay, not by one per piece."""
+        pieces = queue.Queue()
+
+        def deliver():
+            while True:
+                arrival, data = pieces.get()
+                if data is None:
+                    break
+                wait = arrival + delay - time.monotonic()
+                if wait > 0:
+                    time.sleep(wait)
+                try:
+                    sink.sendall(data)
+                except OSError:
+                    break
+            for end in (source, sink):
+                try:
+                    end.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+        threading.Thread(target=deliver, daemon=True).start()
+        try:
+            while True:
+                data = source.recv(1 << 16)
+                if not data:
+                    break
+                if answers:
+                    self.answered += len(data)
+                pieces.put((time.monotonic(), data))
+        except OSError:
+            pass
+        pieces.put((time.monotonic(), None))
+
+    def close(self):
+        self.listener.close()
+        os.unlink(self.path)

@@ -15,56 +15,13 @@ import desktop  # noqa: E402
 
 TOPLEFT = FIXTURE = MANAGER = None
 PROMPT = b"Select window : "
-SIZE = (300, 200)
+SIZE = (300, 200)  # of every window the desktop opens
 
 
-class XDesktop:
-    """Xvfb, a window manager if asked for, and the fixture that opens and inspects windows."""
-
-    def __init__(self, manager):
-        self.xvfb, display = desktop.start_xvfb()
-        self.env = dict(os.environ, DISPLAY=display)
-        self.manager = self.fixture = None
-        try:
-            self.fixture = desktop.XFixture(FIXTURE, self.env)
-            if manager == "openbox":
-                self.manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                deadline = time.monotonic() + 20
-                while self.ask("wm") != "1":
-                    if time.monotonic() > deadline:
-                        raise RuntimeError("openbox did not start")
-                    time.sleep(0.05)
-        except BaseException:
-            self.close()
-            raise
-
-    def ask(self, command):
-        return self.fixture.ask(command)
-
-    def open(self, title=None, state="mapped", prop="WM_NAME", kind="STRING", extra=""):
-        window = self.ask(f"open 150 120 {SIZE[0]} {SIZE[1]} {state} {extra}")
-        if title is not None:
-            self.set_title(window, title, prop, kind)
-        return window
-
-    def set_title(self, window, title, prop="WM_NAME", kind="STRING", format=8):
-        self.ask(f"title {window} {prop} {kind} {format} {title.hex() or '-'}")
-
-    def where(self, window):
-        reply = self.ask(f"where {window}")
-        return None if reply == "gone" else tuple(map(int, reply.split()))
-
+class XDesktop(desktop.XDesktop):
     def topleft(self, typed, env=None):
         return subprocess.run([TOPLEFT], env=env or self.env, input=typed, capture_output=True,
                               timeout=60)
-
-    def close(self):
-        if self.fixture:
-            self.fixture.close()
-        if self.manager:
-            desktop.stop(self.manager)
-        desktop.stop(self.xvfb)
 
 
 def listed_titles(output):
@@ -80,7 +37,7 @@ UTF8 = "né ✓ ünïcödé".encode()
 class TopleftOnX11(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.desk = desk = XDesktop(MANAGER)
+        cls.desk = desk = XDesktop(FIXTURE, MANAGER)
         cls.windows = {}
         cls.titles = {}
 

@@ -12,14 +12,22 @@
 //                                          one can see (viewable and on the screen)
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   clients                             -> how many windows the window manager manages
+//
+// Run as `x_desktop churn`, it instead creates and destroys titled windows as fast as the server
+// (and a window manager) take them, until its standard input closes, keeping at most 32 alive; between them it retitles
+// one window, "Flicker", again and again (short, long, empty, invalid UTF-8). It prints the
+// flicker window's id once started and the number of windows it made when it ends.
 #include <xcb/xcb.h>
+#include <poll.h>
 #include <xcb/xcb_icccm.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,10 +47,15 @@ template <typename Reply> struct Freed {
 
 xcb_atom_t Atom(const std::string& name)
 {
+    static std::map<std::string, xcb_atom_t> known;
+    if (const auto found = known.find(name); found != known.end())
+        return found->second;
     Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
         Connection, xcb_intern_atom(Connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
         nullptr)};
-    return reply ? reply->atom : XCB_NONE;
+    const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+    known[name] = atom;
+    return atom;
 }
 
 std::string Bytes(const std::string& hex)
@@ -78,11 +91,12 @@ std::uint32_t WmState(xcb_window_t window)
     return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.reply));
 }
 
-// Waits until the window manager has taken the window into the state asked for.
-void AwaitState(xcb_window_t window, std::uint32_t wanted)
+// Waits until the window manager has taken the window into the state asked for, polling every
+// `step` milliseconds for at most five seconds.
+void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10)
 {
-    for (int i = 0; i < 500 && WmState(window) != wanted; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 5000 / step && WmState(window) != wanted; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(step));
 }
 
 xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity)
@@ -166,9 +180,60 @@ std::string Where(xcb_window_t window)
     return out.str();
 }
 
+bool InputClosed()
+{
+    pollfd input{0, POLLIN, 0};
+    return poll(&input, 1, 0) != 0;
+}
+
+int Churn()
+{
+    const std::string flickerTitles[] = {"Flicker", "Flicker " + std::string(300, 'F'), "",
+                                         "Flicker \xff\xfe\xc3"};
+    const xcb_window_t flicker = Open(700, 500, 120, 80, "mapped", false);
+    SetProperty(flicker, "_NET_WM_NAME", "UTF8_STRING", 8, flickerTitles[0]);
+    Freed<xcb_get_input_focus_reply_t> sync{
+        xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+    std::cout << flicker << std::endl;
+
+    const bool managed = ManagerRunning();
+    std::deque<xcb_window_t> alive;
+    long made = 0;
+    while (!InputClosed() && !xcb_connection_has_error(Connection)) {
+        const xcb_window_t window = xcb_generate_id(Connection);
+        xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root,
+                          static_cast<std::int16_t>(600 + made % 200), 300, 100, 60, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual, 0, nullptr);
+        // Titles alternate between the two properties, so both ways of naming a window churn.
+        if (made % 2 == 0)
+            SetProperty(window, "WM_NAME", "STRING", 8, "Churn " + std::to_string(made));
+        else
+            SetProperty(window, "_NET_WM_NAME", "UTF8_STRING", 8, "Churn " + std::to_string(made));
+        xcb_map_window(Connection, window);
+        alive.push_back(window);
+        ++made;
+        if (alive.size() > 32) {
+            xcb_destroy_window(Connection, alive.front());
+            alive.pop_front();
+        }
+        SetProperty(flicker, "_NET_WM_NAME", "UTF8_STRING", 8, flickerTitles[made % 4]);
+        // A round trip each time round: a flood of requests queued ahead of them would keep
+        // the server from everyone else, instead of changing the desktop under them. A window
+        // manager is given each window before the next comes: flooded, openbox drops the
+        // requests of other programs, ours among them.
+        if (managed)
+            AwaitState(window, XCB_ICCCM_WM_STATE_NORMAL, 1);
+        Freed<xcb_get_input_focus_reply_t> done{
+            xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+    }
+    std::cout << made << std::endl;
+    xcb_disconnect(Connection);
+    return 0;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     int screenNumber = 0;
     Connection = xcb_connect(nullptr, &screenNumber);
@@ -180,6 +245,8 @@ int main()
     for (int i = 0; i < screenNumber; ++i)
         xcb_screen_next(&screens);
     Screen = screens.data;
+    if (argc > 1 && std::string(argv[1]) == "churn")
+        return Churn();
 
     std::string line;
     while (std::getline(std::cin, line)) {

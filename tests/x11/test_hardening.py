@@ -1,0 +1,266 @@
+#!/usr/bin/env python3
+"""The real topleft on a private X server against what other programs may throw at it: hostile
+titles, windows that come and go while it lists and moves, a person's terminal, and a run under
+valgrind's memcheck.
+
+Usage: test_hardening.py TOPLEFT X_DESKTOP none|openbox TEST...
+(TEST: a test case of this file, such as HostileTitles)
+"""
+import collections
+import os
+import random
+import shlex
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+TOPLEFT = FIXTURE = MANAGER = None
+PROMPT = b"Select window : "
+NO_WINDOW = b"No window is listed with that number.\n"
+MIB = 1 << 20
+
+
+def listed_titles(output):
+    assert output.endswith(PROMPT), output[-100:]
+    return desktop.listed_titles(output[:-len(PROMPT)])
+
+
+def wait_for(check, what, seconds=20):
+    """Polls check() until it returns something true; that value, or a failure after `seconds`."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {seconds} s for {what}")
+        time.sleep(0.05)
+
+
+class HostileTitles(unittest.TestCase):
+    """Titles are printed byte for byte as decoded, never more than 127 bytes, whatever the
+    property holds; a window whose title cannot be read is not listed."""
+
+    # (property settings in the order they are set, the line expected, None for no line)
+    CASES = [
+        ([("_NET_WM_NAME", "UTF8_STRING", 8, b"Invalid \xff\xfe\xc3( \x80")],
+         b"Invalid \xff\xfe\xc3( \x80"),
+        ([("_NET_WM_NAME", "UTF8_STRING", 8,
+           b"\x1b[31mRed\x1b[0m \x07bell\x08\r\tand\nnew line\x1b]0;terminal title\x07")],
+         b"\x1b[31mRed\x1b[0m \x07bell\x08\r\tand\nnew line\x1b]0;terminal title\x07"),
+        ([("WM_NAME", "STRING", 8, b"Before\x00after")], b"Before"),
+        ([("WM_NAME", "STRING", 16, b"Sixteen!")], None),
+        ([("WM_NAME", "STRING", 32, b"Thirty-two bits!")], None),
+        ([("_NET_WM_NAME", "UTF8_STRING", 32, b"Thirty-two bits!"),
+          ("WM_NAME", "STRING", 8, b"Fallback name")], b"Fallback name"),
+        ([("_NET_WM_NAME", "CARDINAL", 8, b"cardinal")], None),
+        ([("_NET_WM_NAME", "UTF8_STRING", 8, "✓".encode() * (MIB // 3))], "✓".encode() * 42),
+        ([("WM_NAME", "STRING", 8, b"\xe9" * MIB)], "é".encode() * 63),
+        ([("WM_NAME", "COMPOUND_TEXT", 8, b"Nihongo \x1b$)B\xc6\xfc\xcb\xdc\xb8\xec")],
+         b"Nihongo ???"),
+        ([("WM_NAME", "COMPOUND_TEXT", 8, b"Cyrillic \x1b-L\xbf\xe0\xd8\xd2\xd5\xe2")],
+         b"Cyrillic ??????"),
+        ([("WM_NAME", "COMPOUND_TEXT", 8, b"Mixed \xe9 \x1b%G\xe2\x9c\x93\x1b%@ done")],
+         "Mixed é ✓ done".encode()),
+        ([("WM_NAME", "COMPOUND_TEXT", 8, b"Cut escape \x1b$")], b"Cut escape "),
+        ([("WM_NAME", "STRING", 8, b"100%s%n%p%x")], b"100%s%n%p%x"),
+        ([("_NET_WM_NAME", "UTF8_STRING", 8, b"a" * 126 + "é".encode())], b"a" * 126),
+    ]
+
+    def test_titles_are_written_as_decoded_and_bounded(self):
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        try:
+            for settings, _ in self.CASES:
+                window = desk.open()
+                for prop, kind, format, value in settings:
+                    desk.set_title(window, value, prop, kind, format)
+            run = subprocess.run([TOPLEFT], env=desk.env, input=b"", capture_output=True,
+                                 timeout=60)
+        finally:
+            desk.close()
+        # With no window manager the windows are all there is, topmost (the last opened) first.
+        lines = [line for _, line in reversed(self.CASES) if line is not None]
+        expected = b"".join(b"Window[%d]: %s\n" % (n, line) for n, line in enumerate(lines))
+        self.assertEqual(run.stdout, expected + PROMPT)
+        self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
+
+    def test_a_huge_title_costs_no_more_than_a_short_one(self):
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        proxy = desktop.DisplayProxy(desk.display)
+        try:
+            window = desk.open()
+            answered = []
+            for title in (b"Short", b"H" * MIB):
+                desk.set_title(window, title, "_NET_WM_NAME", "UTF8_STRING")
+                desk.set_title(window, title, "WM_NAME", "STRING")
+                before = proxy.answered
+                run = subprocess.run([TOPLEFT], env=dict(desk.env, DISPLAY=proxy.display),
+                                     input=b"", capture_output=True, timeout=60)
+                self.assertEqual(listed_titles(run.stdout)[-1], title[:127])
+                answered.append(proxy.answered - before)
+        finally:
+            proxy.close()
+            desk.close()
+        # Each of the two properties may bring at most 127 bytes more than "Short" did.
+        self.assertLess(answered[1] - answered[0], 2 * 128, answered)
+
+
+class Churn(unittest.TestCase):
+    """Windows come and go as fast as the server takes them, and one window keeps changing its
+    title, while topleft lists and moves again and again."""
+
+    RUNS = 300
+    FLICKER = {b"Flicker", b"Flicker " + b"F" * 119, b"Flicker \xff\xfe\xc3"}
+
+    def run_once(self, typed_for):
+        """One run: the listing, the number typed_for(titles) chooses, (titles, number, run)."""
+        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        watchdog = threading.Timer(60, tool.kill)  # a hang fails the run instead of the suite
+        watchdog.start()
+        try:
+            titles = listed_titles(desktop.read_until(tool.stdout, PROMPT))
+            number = typed_for(titles)
+            out, err = tool.communicate(b"%d\n" % number)
+        finally:
+            watchdog.cancel()
+            desktop.stop(tool)
+        return titles, number, (tool.returncode, out, err)
+
+    def test_listing_and_moving_while_windows_come_and_go(self):
+        self.desk = desk = desktop.XDesktop(FIXTURE, MANAGER)
+        churner = None
+        try:
+            stable = {}
+            for i in range(3):
+                title = b"Stable %d" % i
+                at = (40 + 60 * i, 30 + 40 * i)
+                stable[title] = (desk.open(title, at=at), at)
+            churner = subprocess.Popen([FIXTURE, "churn"], env=desk.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE)
+            churner.stdout.readline()
+            choose = random.Random(4)
+            outcomes = collections.Counter()
+            for _ in range(self.RUNS):
+                titles, number, outcome = self.run_once(lambda t: choose.randrange(-1, len(t) + 2))
+                for title in titles:
+                    self.assertLessEqual(len(title), 127)
+                    if title.startswith(b"Flicker"):
+                        self.assertIn(title, self.FLICKER)
+                for title in stable:
+                    self.assertEqual(titles.count(title), 1, titles)
+
+                entry = max(number, 0)
+                if entry < len(titles):
+                    self.assertEqual(outcome, (0, b"", b""), (number, titles))
+                    chosen = titles[entry]
+                    outcomes["moved" if chosen in stable else "moved churning"] += 1
+                    if chosen in stable:
+                        window, _ = stable[chosen]
+                        stable[chosen] = (window, (0, 0))
+                        wait_for(lambda: desk.where(window)[:2] == (0, 0), "the move")
+                else:
+                    self.assertEqual(outcome, (1, b"", NO_WINDOW), (number, titles))
+                    outcomes["refused"] += 1
+                # No window the run did not choose has moved.
+                for window, at in stable.values():
+                    self.assertEqual(desk.where(window)[:2], at)
+            churner.stdin.close()
+            made = int(churner.stdout.readline())
+            self.assertGreater(made, 100, "the windows did not churn")
+            print(f"\n{sum(outcomes.values())} runs ({dict(outcomes)}) while {made} windows "
+                  "came and went", file=sys.stderr)
+        finally:
+            if churner:
+                desktop.finish(churner)
+            desk.close()
+
+
+class Terminal(unittest.TestCase):
+    """A person at a terminal: tmux gives topleft a real pseudo-terminal."""
+
+    def test_session_in_a_pseudo_terminal(self):
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        folder = tempfile.TemporaryDirectory()
+        tmux = ["tmux", "-S", os.path.join(folder.name, "socket"), "-f", "/dev/null"]
+        env = {name: value for name, value in desk.env.items() if name != "TMUX"}
+        server = None
+
+        def screen():
+            return subprocess.run(tmux + ["capture-pane", "-p"], capture_output=True, text=True,
+                                  env=env, check=True).stdout.rstrip("\n").split("\n")
+
+        try:
+            window = desk.open(b"Typed at a terminal", at=(200, 150))
+            command = f'{shlex.quote(TOPLEFT)}; echo "exit status $?"; exec sleep 600'
+            subprocess.run(tmux + ["new-session", "-d", "-x", "120", "-y", "40", command],
+                           env=env, check=True)
+            server = int(subprocess.run(tmux + ["display-message", "-p", "#{pid}"], env=env,
+                                        capture_output=True, check=True).stdout)
+
+            lines = wait_for(lambda: (lambda s: s if s[-1] == "Select window :" else None)(screen()),
+                             "the prompt")
+            listing = [line for line in lines[:-1] if line]
+            self.assertTrue(all(line.startswith(f"Window[{n}]: ") for n, line in enumerate(listing)),
+                            lines)
+            number = next(n for n, line in enumerate(listing)
+                          if line.endswith(": Typed at a terminal"))
+            subprocess.run(tmux + ["send-keys", str(number), "Enter"], env=env, check=True)
+
+            lines = wait_for(lambda: (lambda s: s if "exit status 0" in s else None)(screen()),
+                             "topleft to end with status 0")
+            self.assertIn(f"Select window : {number}", lines)
+            self.assertEqual(lines.index(f"Select window : {number}") + 1,
+                             lines.index("exit status 0"))
+            wait_for(lambda: desk.where(window) == (0, 0, 300, 200, 1), "the move")
+        finally:
+            subprocess.run(tmux + ["kill-server"], env=env, capture_output=True)
+            if server:
+                try:
+                    os.kill(server, 9)
+                except ProcessLookupError:
+                    pass
+            folder.cleanup()
+            desk.close()
+
+
+class Memcheck(unittest.TestCase):
+    """One real run, listing and moving, under valgrind's memcheck."""
+
+    def test_no_error_and_nothing_lost(self):
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        try:
+            window = desk.open(b"Checked by memcheck")
+            huge = desk.open(b"\xe9" * MIB)
+            desk.set_title(huge, b"Nihongo \x1b$)B\xc6\xfc", "WM_NAME", "COMPOUND_TEXT")
+            for i in range(20):
+                desk.open(b"Window %d" % i, at=(300 + 10 * i, 300))
+            titles = listed_titles(subprocess.run([TOPLEFT], env=desk.env, input=b"",
+                                                  capture_output=True, timeout=60).stdout)
+            with tempfile.NamedTemporaryFile() as log:
+                run = subprocess.run(
+                    ["valgrind", "--leak-check=full", "--show-leak-kinds=definite,indirect",
+                     "--errors-for-leak-kinds=definite,indirect", "--error-exitcode=99",
+                     f"--log-file={log.name}", TOPLEFT],
+                    env=desk.env, input=b"%d\n" % titles.index(b"Checked by memcheck"),
+                    capture_output=True, timeout=600)
+                report = log.read().decode(errors="replace")
+            self.assertEqual(run.returncode, 0, report)
+            self.assertIn("ERROR SUMMARY: 0 errors", report)
+            if "All heap blocks were freed" not in report:
+                self.assertIn("definitely lost: 0 bytes", report)
+                self.assertIn("indirectly lost: 0 bytes", report)
+            wait_for(lambda: desk.where(window)[:2] == (0, 0), "the move")
+        finally:
+            desk.close()
+
+
+if __name__ == "__main__":
+    TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
