@@ -1,0 +1,24 @@
+# Packages made by CPack from the installation: a .deb on Linux, whose dependencies are read off
+# the program's shared libraries, and a .zip on Windows.
+set(CPACK_PACKAGE_NAME topleft)
+set(CPACK_PACKAGE_VENDOR "The topleft developers")
+set(CPACK_PACKAGE_CONTACT "The topleft developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Lists the titled top-level windows of the desktop, numbered from 0, reads one number and moves that window to the top-left corner of the screen and to the top of the stacking order, keeping its size.")
+set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_SYSTEM_NAME win64)
+else()
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION x11)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+# Packages carry the program without its debugging data.
+set(CPACK_STRIP_FILES ON)
+
+include(CPack)

@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""What users get: `cmake --install` of a build tree, the .deb (unpacked with dpkg -x and run on
+a private Xvfb) and the Windows .zip.
+
+Usage: test_packages.py BUILD_DIR install|deb|zip [X_DESKTOP]
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+BUILD = FIXTURE = None
+PROMPT = b"Select window : "
+
+
+def package(folder):
+    """Makes the build tree's package in `folder`; returns its path."""
+    subprocess.run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", folder],
+                   cwd=BUILD, check=True, capture_output=True)
+    made = [name for name in os.listdir(folder) if name.endswith((".deb", ".zip"))]
+    assert len(made) == 1, made
+    return os.path.join(folder, made[0])
+
+
+class Install(unittest.TestCase):
+    def test_program_and_manual_page(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True,
+                           capture_output=True)
+            program = os.path.join(prefix, "bin", "topleft")
+            self.assertTrue(os.access(program, os.X_OK))
+            run = subprocess.run([program], env={"PATH": os.environ["PATH"]}, input=b"0\n",
+                                 capture_output=True, timeout=30)
+            self.assertEqual((run.returncode, run.stdout), (1, b""))
+            self.assertIn(b"DISPLAY is not set", run.stderr)
+
+            page = os.path.join(prefix, "share", "man", "man1", "topleft.1")
+            shown = subprocess.run(["man", "--warnings", "-l", page], capture_output=True,
+                                   env=dict(os.environ, MANWIDTH="80", MANPAGER="cat",
+                                            PAGER="cat"))
+            self.assertEqual((shown.returncode, shown.stderr), (0, b""))
+            text = shown.stdout.decode()
+            for part in ("NAME", "SYNOPSIS", "EXIT STATUS", "EXAMPLES", "Select window :",
+                         "No window is listed with that number.", "No number was read.",
+                         "cannot open display", "Wayland", "_NET_MOVERESIZE_WINDOW"):
+                self.assertIn(part, text)
+
+
+class Deb(unittest.TestCase):
+    def test_unpacked_package_runs(self):
+        with tempfile.TemporaryDirectory() as folder:
+            deb = package(folder)
+            depends = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], check=True,
+                                     capture_output=True, text=True).stdout
+            for library in ("libxcb1", "libxcb-ewmh2", "libc6"):
+                self.assertIn(library, depends)
+            root = os.path.join(folder, "root")
+            subprocess.run(["dpkg", "-x", deb, root], check=True)
+            self.assertTrue(os.path.isfile(os.path.join(root, "usr/share/man/man1/topleft.1")))
+            program = os.path.join(root, "usr", "bin", "topleft")
+
+            desk = desktop.XDesktop(FIXTURE)
+            try:
+                window = desk.open(b"Installed from the package", at=(220, 140))
+                run = subprocess.run([program], env=desk.env, input=b"", capture_output=True,
+                                     timeout=60)
+                titles = desktop.listed_titles(run.stdout[:-len(PROMPT)])
+                self.assertTrue(run.stdout.endswith(PROMPT))
+                number = titles.index(b"Installed from the package")
+                run = subprocess.run([program], env=desk.env, input=b"%d\n" % number,
+                                     capture_output=True, timeout=60)
+                self.assertEqual((run.returncode, run.stderr), (0, b""))
+                deadline = time.monotonic() + 10
+                while desk.where(window) != (0, 0, 300, 200, 1) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                self.assertEqual(desk.where(window), (0, 0, 300, 200, 1))
+            finally:
+                desk.close()
+
+
+class Zip(unittest.TestCase):
+    def test_contents(self):
+        with tempfile.TemporaryDirectory() as folder:
+            archive = package(folder)
+            with zipfile.ZipFile(archive) as contents:
+                names = sorted(contents.namelist())
+                top = os.path.basename(archive)[:-len(".zip")]
+                self.assertEqual(names, [f"{top}/README.md", f"{top}/topleft.exe"])
+                self.assertEqual(contents.read(f"{top}/topleft.exe")[:2], b"MZ")
+                self.assertIn(b"Select window", contents.read(f"{top}/README.md"))
+
+
+if __name__ == "__main__":
+    BUILD, case = sys.argv[1], sys.argv[2]
+    FIXTURE = sys.argv[3] if len(sys.argv) > 3 else None
+    unittest.main(argv=sys.argv[:1] + [case.capitalize()], verbosity=2)
