@@ -58,8 +58,7 @@ int SelectAndPlaceWindow(std::FILE* input)
         std::fputs("No number was read.\n", stderr);
         return 1;
     }
-    const std::optional<int> entry =
-        CatalogueEntryFor(*selection, static_cast<int>(WindowCatalogue.size()));
+    const std::optional<int> entry = CatalogueEntryFor(*selection, static_cast<int>(WindowCatalogue.size()));
     if (!entry) {
         std::fputs("No window is listed with that number.\n", stderr);
         return 1;

@@ -18,8 +18,8 @@
 #include <cstdint>
 
 // An opaque handle, as on Windows: backends keep their own identifier in its bits.
-struct HWND__;
-typedef HWND__* HWND;
+struct OpaqueWindow;
+typedef OpaqueWindow* HWND;
 typedef int BOOL;
 typedef std::intptr_t LPARAM;
 typedef unsigned int UINT;

@@ -60,8 +60,7 @@ Display& X()
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         const char* name = std::getenv("DISPLAY");
-        std::fprintf(stderr, "topleft: cannot open display %s\n",
-                     name && *name ? name : "(DISPLAY is not set)");
+        std::fprintf(stderr, "topleft: cannot open display %s\n", name && *name ? name : "(DISPLAY is not set)");
         std::exit(1);
     }
     display.connection = connection;
@@ -83,10 +82,7 @@ Display& X()
 
 HWND HandleOf(xcb_window_t window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
 
-xcb_window_t WindowOf(HWND handle)
-{
-    return static_cast<xcb_window_t>(reinterpret_cast<std::uintptr_t>(handle));
-}
+xcb_window_t WindowOf(HWND handle) { return static_cast<xcb_window_t>(reinterpret_cast<std::uintptr_t>(handle)); }
 
 // The two title properties of one window, asked for together.
 struct TitleRequest {
@@ -96,8 +92,7 @@ struct TitleRequest {
 
 TitleRequest RequestTitle(Display& x, xcb_window_t window, std::uint32_t units)
 {
-    return {window,
-            xcb_get_property(x.connection, 0, window, x.ewmh._NET_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, units),
+    return {window, xcb_get_property(x.connection, 0, window, x.ewmh._NET_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, units),
             xcb_get_property(x.connection, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, units)};
 }
 
@@ -154,12 +149,10 @@ struct Walk {
 };
 Walk* ActiveWalk = nullptr;
 
-
 // The frame of every window the window manager lists as managed: each client's ancestors are
 // walked up to a child of the root, one level of all clients per batch.
-std::vector<std::pair<xcb_window_t, xcb_window_t>> FramesOfManagedClients(Display& x,
-                                                                          const std::vector<xcb_window_t>& managed,
-                                                                          std::vector<xcb_window_t> topLevel)
+std::vector<std::pair<xcb_window_t, xcb_window_t>>
+FramesOfManagedClients(Display& x, const std::vector<xcb_window_t>& managed, std::vector<xcb_window_t> topLevel)
 {
     // A parent among the root's children ends the climb without asking the server once more.
     std::sort(topLevel.begin(), topLevel.end());
@@ -212,8 +205,8 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
         const auto frameClient = FramesOfManagedClients(x, managed, topLevel);
         std::vector<Candidate> unknown;
         for (std::size_t i = 0; i < topLevel.size(); ++i) {
-            const auto framed = std::lower_bound(frameClient.begin(), frameClient.end(),
-                                                 std::make_pair(topLevel[i], xcb_window_t{0}));
+            const auto framed =
+                std::lower_bound(frameClient.begin(), frameClient.end(), std::make_pair(topLevel[i], xcb_window_t{0}));
             if (framed != frameClient.end() && framed->first == topLevel[i])
                 clients[i] = framed->second;
             else
@@ -234,6 +227,7 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
     // Each level asks for the children's WM_STATE and, should they carry none, their own
     // children, in one batch.
     std::vector<xcb_query_tree_cookie_t> trees;
+    trees.reserve(level.size());
     for (const Candidate& c : level)
         trees.push_back(xcb_query_tree(x.connection, c.window));
     for (int depth = 1; depth <= MaxFrameDepth && !level.empty(); ++depth) {
@@ -299,18 +293,17 @@ xcb_window_t TopLevelOf(Display& x, xcb_window_t window)
 bool ManagerSupportsMoves(Display& x)
 {
     xcb_window_t check = XCB_NONE;
-    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root),
-                                                &check, nullptr))
+    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root), &check,
+                                                nullptr))
         return false;
     xcb_window_t self = XCB_NONE;
-    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, check),
-                                                &self, nullptr) ||
+    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, check), &self,
+                                                nullptr) ||
         self != check)
         return false;
 
     xcb_ewmh_get_atoms_reply_t supported;
-    if (!xcb_ewmh_get_supported_reply(&x.ewmh, xcb_ewmh_get_supported(&x.ewmh, x.screenNumber), &supported,
-                                      nullptr))
+    if (!xcb_ewmh_get_supported_reply(&x.ewmh, xcb_ewmh_get_supported(&x.ewmh, x.screenNumber), &supported, nullptr))
         return false;
     bool moveResize = false;
     for (std::uint32_t i = 0; i < supported.atoms_len; ++i)
@@ -382,13 +375,12 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
     const xcb_window_t window = WindowOf(hWnd);
 
     Walk* walk = ActiveWalk;
-    if (walk && !walk->collected && walk->titles[walk->current].window == window &&
-        nMaxCount <= TitleLimit) {
+    if (walk && !walk->collected && walk->titles[walk->current].window == window && nMaxCount <= TitleLimit) {
         walk->collected = true;
         return CollectTitle(x, walk->titles[walk->current], lpString, nMaxCount);
     }
-    return CollectTitle(x, RequestTitle(x, window, TitleFetchUnits(static_cast<std::size_t>(nMaxCount))),
-                        lpString, nMaxCount);
+    return CollectTitle(x, RequestTitle(x, window, TitleFetchUnits(static_cast<std::size_t>(nMaxCount))), lpString,
+                        nMaxCount);
 }
 
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy, UINT uFlags)
@@ -404,18 +396,20 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
         auto flags = static_cast<xcb_ewmh_moveresize_window_opt_flags_t>(XCB_EWMH_MOVERESIZE_WINDOW_X |
                                                                          XCB_EWMH_MOVERESIZE_WINDOW_Y);
         if (resize)
-            flags = static_cast<xcb_ewmh_moveresize_window_opt_flags_t>(
-                flags | XCB_EWMH_MOVERESIZE_WINDOW_WIDTH | XCB_EWMH_MOVERESIZE_WINDOW_HEIGHT);
-        bool sent = Succeeded(x.connection, xcb_ewmh_request_moveresize_window(
-                                                &x.ewmh, x.screenNumber, window, XCB_GRAVITY_NORTH_WEST,
-                                                XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, flags,
-                                                static_cast<std::uint32_t>(X_), static_cast<std::uint32_t>(Y),
-                                                static_cast<std::uint32_t>(cx), static_cast<std::uint32_t>(cy)));
+            flags = static_cast<xcb_ewmh_moveresize_window_opt_flags_t>(flags | XCB_EWMH_MOVERESIZE_WINDOW_WIDTH |
+                                                                        XCB_EWMH_MOVERESIZE_WINDOW_HEIGHT);
+        bool sent =
+            Succeeded(x.connection,
+                      xcb_ewmh_request_moveresize_window(
+                          &x.ewmh, x.screenNumber, window, XCB_GRAVITY_NORTH_WEST, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
+                          flags, static_cast<std::uint32_t>(X_), static_cast<std::uint32_t>(Y),
+                          static_cast<std::uint32_t>(cx), static_cast<std::uint32_t>(cy)));
         if (raise)
-            sent = Succeeded(x.connection, xcb_ewmh_request_change_active_window(
-                                               &x.ewmh, x.screenNumber, window,
-                                               XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME, XCB_NONE)) &&
-                   sent;
+            sent = Succeeded(x.connection,
+                             xcb_ewmh_request_change_active_window(&x.ewmh, x.screenNumber, window,
+                                                                   XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
+                                                                   XCB_NONE)) &&
+                sent;
         return sent ? TRUE : FALSE;
     }
 

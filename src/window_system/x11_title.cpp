@@ -19,8 +19,7 @@ void AppendLatin1(std::string& text, std::uint8_t byte)
 // Compound text is ISO 2022: escape sequences choose the character sets of the left (GL) and
 // right (GR) halves, and ESC % G ... ESC % @ embeds UTF-8. ASCII and Latin-1 are decoded; a
 // character of any other set becomes '?'.
-void DecodeCompoundText(const std::uint8_t* bytes, std::size_t length, std::size_t enough,
-                        std::string& text)
+void DecodeCompoundText(const std::uint8_t* bytes, std::size_t length, std::size_t enough, std::string& text)
 {
     int glWidth = 0; // 0: ASCII, otherwise bytes per character of a foreign set
     int grWidth = 0; // 0: Latin-1
@@ -115,8 +114,7 @@ std::size_t CutLength(const std::string& text, std::size_t room, bool truncated)
 
 } // namespace
 
-std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, char* out,
-                        std::size_t limit)
+std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, char* out, std::size_t limit)
 {
     if (limit == 0)
         return 0;

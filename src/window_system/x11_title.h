@@ -22,8 +22,7 @@ struct TitleAtoms {
 // where the text was cut, always zero-terminated (for limit > 0). STRING is Latin-1, UTF8_STRING
 // is copied as it is, COMPOUND_TEXT is decoded as far as it is understood; any other type or a
 // format other than 8 gives the empty string. Returns the number of bytes written.
-std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, char* out,
-                        std::size_t limit);
+std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, char* out, std::size_t limit);
 
 // How many 32-bit units of a property to ask for, to fill a buffer of `limit` bytes.
 std::uint32_t TitleFetchUnits(std::size_t limit);
