@@ -1,8 +1,9 @@
 // An X11 test program for the end-to-end tests: opens windows with exactly the title properties
 // a test asks for, and reports where windows are. Commands on standard input, one reply line each:
-//   open X Y W H mapped|hidden|iconic [static]
+//   open X Y W H mapped|hidden|iconic [static] [#RRGGBB]
 //                                       -> window id (managed by then, under a window manager);
-//                                          static: the window asks for Static gravity
+//                                          static: the window asks for Static gravity; #RRGGBB:
+//                                          its colour (white otherwise), on a 24-bit screen
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
@@ -99,10 +100,11 @@ void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(step));
 }
 
-xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity)
+xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity,
+                  std::uint32_t colour)
 {
     const xcb_window_t window = xcb_generate_id(Connection);
-    const std::uint32_t values[] = {Screen->white_pixel};
+    const std::uint32_t values[] = {colour};
     xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root, static_cast<std::int16_t>(x),
                       static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
                       static_cast<std::uint16_t>(height), 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -190,7 +192,7 @@ int Churn()
 {
     const std::string flickerTitles[] = {"Flicker", "Flicker " + std::string(300, 'F'), "",
                                          "Flicker \xff\xfe\xc3"};
-    const xcb_window_t flicker = Open(700, 500, 120, 80, "mapped", false);
+    const xcb_window_t flicker = Open(700, 500, 120, 80, "mapped", false, Screen->white_pixel);
     SetProperty(flicker, "_NET_WM_NAME", "UTF8_STRING", 8, flickerTitles[0]);
     Freed<xcb_get_input_focus_reply_t> sync{
         xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
@@ -256,9 +258,17 @@ int main(int argc, char** argv)
         std::string reply = "ok";
         if (command == "open") {
             int x, y, width, height;
-            std::string state, gravity;
-            words >> x >> y >> width >> height >> state >> gravity;
-            reply = std::to_string(Open(x, y, width, height, state, gravity == "static"));
+            std::string state, option;
+            words >> x >> y >> width >> height >> state;
+            bool staticGravity = false;
+            std::uint32_t colour = Screen->white_pixel;
+            while (words >> option) {
+                if (option == "static")
+                    staticGravity = true;
+                else if (option.size() == 7 && option[0] == '#')
+                    colour = static_cast<std::uint32_t>(std::stoul(option.substr(1), nullptr, 16));
+            }
+            reply = std::to_string(Open(x, y, width, height, state, staticGravity, colour));
         } else if (command == "title") {
             xcb_window_t window;
             std::string property, type, hex;

@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Makes doc/demo-desktop.png: a demo desktop (Xvfb, openbox, four windows) before and after
+topleft moves one of them, side by side, from real screens taken with xwd and joined with
+ImageMagick's convert.
+
+Usage: scripts/demo_picture.py   (installs what it needs, builds, and rewrites the picture)
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import desktop  # noqa: E402
+
+TOPLEFT = os.path.join(ROOT, "build-linux", "topleft")
+FIXTURE = os.path.join(ROOT, "build-linux", "tests", "x11", "x_desktop")
+PICTURE = os.path.join(ROOT, "doc", "demo-desktop.png")
+CHOSEN = "Notes - todo.txt"
+# title, position, size, colour; opened in this order, so the last is on top
+WINDOWS = [
+    ("Terminal", (40, 50), (300, 180), "#2e3440"),
+    (CHOSEN, (300, 160), (300, 200), "#f0c674"),
+    ("Calculator", (150, 230), (220, 170), "#81a2be"),
+    ("Image viewer", (440, 40), (240, 150), "#b5bd68"),
+]
+
+
+def screenshot(env, path):
+    with open(path, "wb") as out:
+        subprocess.run(["xwd", "-root", "-silent"], env=env, stdout=out, check=True)
+
+
+def main():
+    subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "picture"], check=True)
+    subprocess.run(["cmake", "--preset", "linux"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", "linux"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+
+    desk = desktop.XDesktop(FIXTURE, "openbox", 720, 450)
+    try:
+        windows = {}
+        for title, at, size, colour in WINDOWS:
+            windows[title] = desk.open(title.encode(), prop="_NET_WM_NAME", kind="UTF8_STRING",
+                                       at=at, size=size, extra=colour)
+        time.sleep(1)  # openbox draws the frames in its own time
+        with tempfile.TemporaryDirectory() as folder:
+            before, after = os.path.join(folder, "before.xwd"), os.path.join(folder, "after.xwd")
+            screenshot(desk.env, before)
+
+            listing = subprocess.run([TOPLEFT], env=desk.env, input=b"", capture_output=True).stdout
+            number = desktop.listed_titles(listing[:-len(b"Select window : ")]).index(CHOSEN.encode())
+            run = subprocess.run([TOPLEFT], env=desk.env, input=b"%d\n" % number, capture_output=True)
+            if run.returncode != 0:
+                sys.exit(f"topleft failed: {run.stderr.decode()}")
+            deadline = time.monotonic() + 10
+            while desk.where(windows[CHOSEN])[:2] != (0, 0) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            time.sleep(1)
+            screenshot(desk.env, after)
+
+            # Side by side, each framed, with a gap between them.
+            subprocess.run(["convert", before, after, "-bordercolor", "#9a9a9a", "-border", "2",
+                            "-bordercolor", "white", "-border", "6", "+append", "-strip", PICTURE],
+                           check=True)
+        print(f"{os.path.relpath(PICTURE, ROOT)}: before and after 'Select window : {number}' "
+              f"chose \"{CHOSEN}\"")
+    finally:
+        desk.close()
+
+
+if __name__ == "__main__":
+    main()
