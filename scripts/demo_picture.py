@@ -65,8 +65,8 @@ def main():
             subprocess.run(["convert", before, after, "-bordercolor", "#9a9a9a", "-border", "2",
                             "-bordercolor", "white", "-border", "6", "+append", "-strip", PICTURE],
                            check=True)
-        print(f"{os.path.relpath(PICTURE, ROOT)}: before and after 'Select window : {number}' "
-              f"chose \"{CHOSEN}\"")
+        print(f"{os.path.relpath(PICTURE, ROOT)}, before and after this session:\n"
+              f"{listing.decode()}{number}")
     finally:
         desk.close()
 
