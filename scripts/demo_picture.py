@@ -51,13 +51,11 @@ def main():
             screenshot(desk.env, before)
 
             listing = subprocess.run([TOPLEFT], env=desk.env, input=b"", capture_output=True).stdout
-            number = desktop.listed_titles(listing[:-len(b"Select window : ")]).index(CHOSEN.encode())
+            number = desktop.titles_before_prompt(listing).index(CHOSEN.encode())
             run = subprocess.run([TOPLEFT], env=desk.env, input=b"%d\n" % number, capture_output=True)
             if run.returncode != 0:
                 sys.exit(f"topleft failed: {run.stderr.decode()}")
-            deadline = time.monotonic() + 10
-            while desk.where(windows[CHOSEN])[:2] != (0, 0) and time.monotonic() < deadline:
-                time.sleep(0.05)
+            desktop.wait_for(lambda: desk.where(windows[CHOSEN])[:2] == (0, 0), 10)
             time.sleep(1)
             screenshot(desk.env, after)
 

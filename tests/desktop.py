@@ -8,6 +8,8 @@ import subprocess
 import threading
 import time
 
+PROMPT = b"Select window : "
+
 
 def start_xvfb(width=1280, height=1024):
     """Starts Xvfb on a free display number; returns (process, display name)."""
@@ -62,6 +64,23 @@ def listed_titles(listing):
         assert line.startswith(prefix), line
         titles.append(line[len(prefix):])
     return titles
+
+
+def titles_before_prompt(output):
+    """The titles of a whole run's standard output: the listing, then the prompt."""
+    assert output.endswith(PROMPT), output[-100:]
+    return listed_titles(output[:-len(PROMPT)])
+
+
+def wait_for(check, seconds=20):
+    """Polls check() until it returns something true or `seconds` pass; returns its last value.
+    For what other programs do in their own time, such as a window manager's move."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = check()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.05)
 
 
 def finish(process, grace=10):

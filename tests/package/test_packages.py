@@ -8,7 +8,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import zipfile
 
@@ -16,7 +15,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop  # noqa: E402
 
 BUILD = FIXTURE = None
-PROMPT = b"Select window : "
 
 
 def package(folder):
@@ -70,15 +68,12 @@ class Deb(unittest.TestCase):
                 window = desk.open(b"Installed from the package", at=(220, 140))
                 run = subprocess.run([program], env=desk.env, input=b"", capture_output=True,
                                      timeout=60)
-                titles = desktop.listed_titles(run.stdout[:-len(PROMPT)])
-                self.assertTrue(run.stdout.endswith(PROMPT))
+                titles = desktop.titles_before_prompt(run.stdout)
                 number = titles.index(b"Installed from the package")
                 run = subprocess.run([program], env=desk.env, input=b"%d\n" % number,
                                      capture_output=True, timeout=60)
                 self.assertEqual((run.returncode, run.stderr), (0, b""))
-                deadline = time.monotonic() + 10
-                while desk.where(window) != (0, 0, 300, 200, 1) and time.monotonic() < deadline:
-                    time.sleep(0.05)
+                desktop.wait_for(lambda: desk.where(window) == (0, 0, 300, 200, 1), 10)
                 self.assertEqual(desk.where(window), (0, 0, 300, 200, 1))
             finally:
                 desk.close()

@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop  # noqa: E402
 
 TOPLEFT = FIXTURE = None
-PROMPT = b"Select window : "
+PROMPT = desktop.PROMPT
 
 
 class WineDesktop:

@@ -14,33 +14,23 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
 
 TOPLEFT = FIXTURE = MANAGER = None
-PROMPT = b"Select window : "
+PROMPT = desktop.PROMPT
 NO_WINDOW = b"No window is listed with that number.\n"
 MIB = 1 << 20
 
 
-def listed_titles(output):
-    assert output.endswith(PROMPT), output[-100:]
-    return desktop.listed_titles(output[:-len(PROMPT)])
-
-
 def wait_for(check, what, seconds=20):
-    """Polls check() until it returns something true; that value, or a failure after `seconds`."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = check()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"waited {seconds} s for {what}")
-        time.sleep(0.05)
+    """What check() returns once it is true, or a failure after `seconds`."""
+    value = desktop.wait_for(check, seconds)
+    if not value:
+        raise AssertionError(f"waited {seconds} s for {what}")
+    return value
 
 
 class HostileTitles(unittest.TestCase):
@@ -102,7 +92,7 @@ class HostileTitles(unittest.TestCase):
                 before = proxy.answered
                 run = subprocess.run([TOPLEFT], env=dict(desk.env, DISPLAY=proxy.display),
                                      input=b"", capture_output=True, timeout=60)
-                self.assertEqual(listed_titles(run.stdout)[-1], title[:127])
+                self.assertEqual(desktop.titles_before_prompt(run.stdout)[-1], title[:127])
                 answered.append(proxy.answered - before)
         finally:
             proxy.close()
@@ -125,7 +115,7 @@ class Churn(unittest.TestCase):
         watchdog = threading.Timer(60, tool.kill)  # a hang fails the run instead of the suite
         watchdog.start()
         try:
-            titles = listed_titles(desktop.read_until(tool.stdout, PROMPT))
+            titles = desktop.titles_before_prompt(desktop.read_until(tool.stdout, PROMPT))
             number = typed_for(titles)
             out, err = tool.communicate(b"%d\n" % number)
         finally:
@@ -241,8 +231,9 @@ class Memcheck(unittest.TestCase):
             desk.set_title(huge, b"Nihongo \x1b$)B\xc6\xfc", "WM_NAME", "COMPOUND_TEXT")
             for i in range(20):
                 desk.open(b"Window %d" % i, at=(300 + 10 * i, 300))
-            titles = listed_titles(subprocess.run([TOPLEFT], env=desk.env, input=b"",
-                                                  capture_output=True, timeout=60).stdout)
+            listing = subprocess.run([TOPLEFT], env=desk.env, input=b"", capture_output=True,
+                                     timeout=60).stdout
+            titles = desktop.titles_before_prompt(listing)
             with tempfile.NamedTemporaryFile() as log:
                 run = subprocess.run(
                     ["valgrind", "--leak-check=full", "--show-leak-kinds=definite,indirect",

@@ -14,7 +14,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop  # noqa: E402
 
 TOPLEFT = FIXTURE = MANAGER = None
-PROMPT = b"Select window : "
 SIZE = (300, 200)  # of every window the desktop opens
 
 
@@ -22,12 +21,6 @@ class XDesktop(desktop.XDesktop):
     def topleft(self, typed, env=None):
         return subprocess.run([TOPLEFT], env=env or self.env, input=typed, capture_output=True,
                               timeout=60)
-
-
-def listed_titles(output):
-    """The titles of the listing, after checking that the prompt follows it."""
-    assert output.endswith(PROMPT), output[-100:]
-    return desktop.listed_titles(output[:-len(PROMPT)])
 
 
 LATIN1 = b"Caf\xe9 na\xefve"
@@ -74,7 +67,7 @@ class TopleftOnX11(unittest.TestCase):
         run = self.desk.topleft(b"")
         self.assertEqual(run.returncode, 1)
         self.assertEqual(run.stderr, b"No number was read.\n")
-        return listed_titles(run.stdout)
+        return desktop.titles_before_prompt(run.stdout)
 
     def test_listing(self):
         titles = self.listing()
@@ -102,9 +95,7 @@ class TopleftOnX11(unittest.TestCase):
         self.assertEqual((run.returncode, run.stderr), (0, b""))
         # A hidden window cannot be seen on top; any other must be.
         wanted = (0, 0) + SIZE + ((0,) if name == "hidden" else (1,))
-        deadline = time.monotonic() + 10
-        while self.desk.where(window) != wanted and time.monotonic() < deadline:
-            time.sleep(0.05)
+        desktop.wait_for(lambda: self.desk.where(window) == wanted, 10)
         self.assertEqual(self.desk.where(window), wanted, "not at the corner, on top")
         for other, w in self.windows.items():
             if other != name and before[other] is not None:
@@ -139,7 +130,7 @@ class TopleftOnX11(unittest.TestCase):
         tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
-            titles = listed_titles(desktop.read_until(tool.stdout, PROMPT))
+            titles = desktop.titles_before_prompt(desktop.read_until(tool.stdout, desktop.PROMPT))
             self.desk.ask(f"destroy {doomed}")
             out, err = tool.communicate(b"%d\n" % titles.index(b"Doomed window"), timeout=60)
         finally:
