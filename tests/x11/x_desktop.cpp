@@ -15,11 +15,12 @@
 //   clients                             -> how many windows the window manager manages
 //
 // Run as `x_desktop churn`, it instead creates and destroys titled windows as fast as the server
-// (and a window manager) take them, until its standard input closes, keeping at most 32 alive; between them it retitles
-// one window, "Flicker", again and again (short, long, empty, invalid UTF-8). It prints the
-// flicker window's id once started and the number of windows it made when it ends.
-#include <xcb/xcb.h>
+// (and a window manager) take them, until its standard input closes, keeping at most 32 alive;
+// between them it retitles one window, "Flicker", again and again (short, long, empty, invalid
+// UTF-8). It prints the flicker window's id once started and the number of windows it made when
+// it ends.
 #include <poll.h>
+#include <xcb/xcb.h>
 #include <xcb/xcb_icccm.h>
 
 #include <algorithm>
@@ -57,6 +58,13 @@ xcb_atom_t Atom(const std::string& name)
     const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
     known[name] = atom;
     return atom;
+}
+
+// One round trip: once it returns, the server has carried out every request sent before it.
+void Sync()
+{
+    Freed<xcb_get_input_focus_reply_t> reply{
+        xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
 }
 
 std::string Bytes(const std::string& hex)
@@ -194,8 +202,7 @@ int Churn()
                                          "Flicker \xff\xfe\xc3"};
     const xcb_window_t flicker = Open(700, 500, 120, 80, "mapped", false, Screen->white_pixel);
     SetProperty(flicker, "_NET_WM_NAME", "UTF8_STRING", 8, flickerTitles[0]);
-    Freed<xcb_get_input_focus_reply_t> sync{
-        xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+    Sync();
     std::cout << flicker << std::endl;
 
     const bool managed = ManagerRunning();
@@ -225,8 +232,7 @@ int Churn()
         // requests of other programs, ours among them.
         if (managed)
             AwaitState(window, XCB_ICCCM_WM_STATE_NORMAL, 1);
-        Freed<xcb_get_input_focus_reply_t> done{
-            xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+        Sync();
     }
     std::cout << made << std::endl;
     xcb_disconnect(Connection);
@@ -314,8 +320,7 @@ int main(int argc, char** argv)
             reply = "unknown command";
         }
         // Every reply follows a round trip, so the server has seen all that came before it.
-        Freed<xcb_get_input_focus_reply_t> sync{
-            xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+        Sync();
         std::cout << reply << std::endl;
     }
     xcb_disconnect(Connection);
