@@ -12,7 +12,20 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 import desktop  # noqa: E402
 
-TITLES = ["Terminal", "Notes - todo.txt", "Calculator", "Image viewer"]
+# title, position, size, colour; opened in this order, so the last is on top
+WINDOWS = [
+    ("Terminal", (40, 50), (300, 180), "#2e3440"),
+    ("Notes - todo.txt", (300, 160), (300, 200), "#f0c674"),
+    ("Calculator", (150, 230), (220, 170), "#81a2be"),
+    ("Image viewer", (440, 40), (240, 150), "#b5bd68"),
+]
+
+
+def open_windows(desk):
+    """Opens the demo's windows on an XDesktop; returns their ids by title."""
+    return {title: desk.open(title.encode(), prop="_NET_WM_NAME", kind="UTF8_STRING", at=at,
+                             size=size, extra=colour)
+            for title, at, size, colour in WINDOWS}
 
 
 def main(topleft, fixture_program):
@@ -20,12 +33,8 @@ def main(topleft, fixture_program):
     env, ask = desk.env, desk.ask
 
     try:
-        windows = {}
-        for i, title in enumerate(TITLES):
-            window = ask(f"open {120 + 90 * i} {100 + 70 * i} {360 - 20 * i} {240 - 10 * i} mapped")
-            ask(f"title {window} _NET_WM_NAME UTF8_STRING 8 {title.encode().hex()}")
-            windows[title] = window
-        print(f"Demo desktop on {desk.display} (Xvfb with openbox), {len(TITLES)} windows of ours:")
+        windows = open_windows(desk)
+        print(f"Demo desktop on {desk.display} (Xvfb with openbox), {len(windows)} windows of ours:")
         sys.stdout.flush()
         status = subprocess.run([topleft], env=env).returncode
         time.sleep(0.3)  # the window manager moves the window in its own time

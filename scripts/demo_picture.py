@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Makes doc/demo-desktop.png: a demo desktop (Xvfb, openbox, four windows) before and after
-topleft moves one of them, side by side, from real screens taken with xwd and joined with
-ImageMagick's convert.
+"""Makes doc/demo-desktop.png: the demo desktop of demo_desktop.py (Xvfb, openbox, four windows)
+before and after topleft moves one of them, side by side, from real screens taken with xwd and
+joined with ImageMagick's convert.
 
 Usage: scripts/demo_picture.py   (installs what it needs, builds, and rewrites the picture)
 """
@@ -14,18 +14,12 @@ import time
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 import desktop  # noqa: E402
+import demo_desktop  # noqa: E402
 
 TOPLEFT = os.path.join(ROOT, "build-linux", "topleft")
 FIXTURE = os.path.join(ROOT, "build-linux", "tests", "x11", "x_desktop")
 PICTURE = os.path.join(ROOT, "doc", "demo-desktop.png")
 CHOSEN = "Notes - todo.txt"
-# title, position, size, colour; opened in this order, so the last is on top
-WINDOWS = [
-    ("Terminal", (40, 50), (300, 180), "#2e3440"),
-    (CHOSEN, (300, 160), (300, 200), "#f0c674"),
-    ("Calculator", (150, 230), (220, 170), "#81a2be"),
-    ("Image viewer", (440, 40), (240, 150), "#b5bd68"),
-]
 
 
 def screenshot(env, path):
@@ -41,10 +35,7 @@ def main():
 
     desk = desktop.XDesktop(FIXTURE, "openbox", 720, 450)
     try:
-        windows = {}
-        for title, at, size, colour in WINDOWS:
-            windows[title] = desk.open(title.encode(), prop="_NET_WM_NAME", kind="UTF8_STRING",
-                                       at=at, size=size, extra=colour)
+        windows = demo_desktop.open_windows(desk)
         time.sleep(1)  # openbox draws the frames in its own time
         with tempfile.TemporaryDirectory() as folder:
             before, after = os.path.join(folder, "before.xwd"), os.path.join(folder, "after.xwd")
