@@ -1,19 +1,30 @@
-# Chooses the window-system backend once, at configure time: user32 on Windows, X11 elsewhere.
-# Defines the target `window_system`, which the shipped executable links.
+# Chooses the window-system backend once, at configure time: user32 on Windows; on Linux every
+# backend, one of which the program picks at run time. Defines the target `window_system`, which
+# the shipped executable links.
 if(WIN32)
     add_library(window_system INTERFACE)
     target_link_libraries(window_system INTERFACE user32)
     message(STATUS "topleft window system: user32")
 else()
     find_package(PkgConfig REQUIRED)
-    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-ewmh)
+    pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-ewmh xcb-icccm)
+    pkg_check_modules(SIMDJSON REQUIRED IMPORTED_TARGET simdjson)
 
-    # Title decoding has no X connection in it, so tests and fuzzers can link it alone.
-    add_library(x11_title STATIC src/window_system/x11_title.cpp)
-    target_include_directories(x11_title PUBLIC src)
-    target_link_libraries(x11_title PUBLIC topleft_warnings)
+    # Title decoding has no connection in it, so tests and fuzzers can link it alone.
+    add_library(window_title STATIC src/window_system/title.cpp)
+    target_include_directories(window_title PUBLIC src)
+    target_link_libraries(window_title PUBLIC topleft_warnings)
 
-    add_library(window_system STATIC src/window_system/window_system_x11.cpp)
-    target_link_libraries(window_system PUBLIC x11_title PkgConfig::XCB)
-    message(STATUS "topleft window system: X11 (libxcb)")
+    # GetLastError and FormatMessageA, shared by the backends and the tests' scripted desktop.
+    add_library(last_error STATIC src/window_system/last_error.cpp)
+    target_include_directories(last_error PUBLIC src)
+    target_link_libraries(last_error PUBLIC topleft_warnings)
+
+    add_library(window_system STATIC
+        src/window_system/window_system_linux.cpp
+        src/window_system/window_system_x11.cpp
+        src/window_system/x11_placement.cpp
+        src/window_system/i3_ipc.cpp)
+    target_link_libraries(window_system PUBLIC window_title last_error PkgConfig::XCB PkgConfig::SIMDJSON)
+    message(STATUS "topleft window system: X11 (libxcb), chosen at run time")
 endif()

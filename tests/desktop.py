@@ -1,12 +1,24 @@
 """Shared by the end-to-end tests and the benchmark: a private X server, a window manager on it,
-the X test program that opens windows, a proxy display, and processes stopped by their own ids."""
+the X test program that opens windows, a session bus, a proxy display, and processes stopped by
+their own ids."""
 import os
 import queue
+import shutil
 import signal
 import socket
 import subprocess
+import tempfile
 import threading
 import time
+
+# The window managers the X11 tests run under: "none", real ones from Debian, and "refuse", the X
+# test program's own manager that refuses every move.
+MANAGERS = ("none", "openbox", "fluxbox", "twm", "fvwm", "xfwm4", "i3", "refuse")
+# Those that announce EWMH support and keep an active window.
+EWMH_MANAGERS = ("openbox", "fluxbox", "fvwm", "xfwm4", "i3")
+# What the session a test starts must not inherit from the one it runs in.
+SESSION_VARIABLES = ("I3SOCK", "SWAYSOCK", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                     "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "XDG_RUNTIME_DIR")
 
 PROMPT = b"Select window : "
 
@@ -30,16 +42,42 @@ def start_xvfb(width=1280, height=1024):
     return server, ":" + number.decode().strip()
 
 
-def stop(process, grace=5):
+def stop(process, grace=5, how=signal.SIGTERM):
     """Stops one process we started, by its id, and reaps it."""
     if process.poll() is not None:
         return
-    process.send_signal(signal.SIGTERM)
+    process.send_signal(how)
     try:
         process.wait(timeout=grace)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
+
+
+def start_session_bus(folder):
+    """Starts a private D-Bus session bus in `folder`, with no services to start on demand;
+    returns (process, address)."""
+    config = os.path.join(folder, "session-bus.conf")
+    with open(config, "w") as out:
+        out.write(f"""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path={os.path.join(folder, "session-bus")}</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+""")
+    bus = subprocess.Popen(["dbus-daemon", "--nofork", "--config-file", config, "--print-address=1"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    address = bus.stdout.readline().decode().strip()
+    if not address:
+        stop(bus)
+        raise RuntimeError("the session bus did not start")
+    return bus, address
 
 
 def read_until(stream, ending, limit=1 << 24):
@@ -110,26 +148,65 @@ class XFixture:
 
 
 class XDesktop:
-    """Xvfb, openbox if asked for, and the X test program that opens and inspects windows."""
+    """Xvfb, a window manager if asked for, and the X test program that opens and inspects
+    windows, in a private home folder."""
 
     def __init__(self, fixture, manager="none", width=1280, height=1024, manager_options=()):
+        self.folder = tempfile.mkdtemp(prefix="topleft-x11-")
         self.xvfb, self.display = start_xvfb(width, height)
-        self.env = dict(os.environ, DISPLAY=self.display)
-        self.manager = self.fixture = None
+        self.env = {name: value for name, value in os.environ.items()
+                    if name not in SESSION_VARIABLES}
+        runtime = os.path.join(self.folder, "runtime")
+        os.mkdir(runtime, 0o700)
+        self.env.update(DISPLAY=self.display, HOME=self.folder, XDG_RUNTIME_DIR=runtime)
+        self.manager_name = manager
+        self.started = []  # helper processes, stopped last to first
+        self.fixture = None
         try:
             self.fixture = XFixture(fixture, self.env)
-            if manager == "openbox":
-                self.manager = subprocess.Popen(["openbox", "--sm-disable", *manager_options],
-                                                env=self.env, stdout=subprocess.DEVNULL,
-                                                stderr=subprocess.DEVNULL)
-                deadline = time.monotonic() + 20
-                while self.ask("wm") != "1":
-                    if time.monotonic() > deadline:
-                        raise RuntimeError("openbox did not start")
-                    time.sleep(0.05)
+            if manager != "none":
+                self.start_manager(manager, fixture, manager_options)
         except BaseException:
             self.close()
             raise
+
+    def start_manager(self, manager, fixture, options):
+        config = os.path.join(self.folder, "manager.conf")
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if manager == "refuse":
+            refusing = subprocess.Popen([fixture, "manager"], env=self.env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE)
+            self.started.append(refusing)
+            if refusing.stdout.readline() != b"managing\n":
+                raise RuntimeError("the refusing manager did not start")
+            return
+        if manager == "xfwm4":
+            bus, address = start_session_bus(self.folder)
+            self.started.append(bus)
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        commands = {
+            "openbox": ["openbox", "--sm-disable", *options],
+            "fluxbox": ["fluxbox"],
+            "twm": ["twm"],
+            # An empty configuration: no modules, no banner.
+            "fvwm": ["fvwm", "-f", config],
+            "xfwm4": ["xfwm4", "--compositor=off", "--sm-client-disable"],
+            "i3": ["i3", "-c", config],
+        }
+        with open(config, "w") as out:
+            out.write("font pango:monospace 8\n" if manager == "i3" else "")
+        self.started.append(subprocess.Popen(commands[manager], env=self.env, **quiet))
+        # Ready once it takes on a window: announcing itself comes earlier.
+        deadline = time.monotonic() + 30
+        while self.ask("redirect") != "1" or self.ask("probe") != "1":
+            if self.started[-1].poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"{manager} did not start")
+            time.sleep(0.05)
+
+    @property
+    def manager(self):
+        """The window manager's process, or None."""
+        return self.started[-1] if self.started else None
 
     def ask(self, command):
         return self.fixture.ask(command)
@@ -145,16 +222,22 @@ class XDesktop:
         self.ask(f"title {window} {prop} {kind} {format} {title.hex() or '-'}")
 
     def where(self, window):
-        """(x, y, width, height, 1 if on top) of a window, or None once it is gone."""
+        """(x, y, width, height, 1 if on top, 1 if active) of a window, or None once it is gone."""
         reply = self.ask(f"where {window}")
         return None if reply == "gone" else tuple(map(int, reply.split()))
 
     def close(self):
         if self.fixture:
             self.fixture.close()
-        if self.manager:
-            stop(self.manager)
+        for process in reversed(self.started):
+            if process.stdin:
+                finish(process)
+            elif process.args[0] == "fluxbox":
+                stop(process, how=signal.SIGKILL)  # it spends seconds on SIGTERM
+            else:
+                stop(process)
         stop(self.xvfb)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 class DisplayProxy:

@@ -1,10 +1,14 @@
-// The second phase: one prompt, one number, one move. Nothing is retried and nothing the window
-// system answers changes the outcome: a window that closed since it was listed stays closed.
+// The second phase: one prompt, one number, one move, and an honest account of the move: the
+// window is read back afterwards, and anything but the corner, the same size and the top of the
+// stacking order is reported on standard error.
 #include "placement/placement.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <iterator>
+#include <string>
 
 #include "catalogue/catalogue.h"
 
@@ -47,6 +51,86 @@ std::optional<int> CatalogueEntryFor(std::int64_t selection, int entryCount)
     return selection < 0 ? 0 : static_cast<int>(selection);
 }
 
+namespace {
+
+// How long a window's program may take to show it is alive before the move is given up.
+constexpr UINT ResponseTimeoutMs = 2000;
+
+// The window's title for a message: quoted, on one line, control characters shown as '?'.
+std::string QuotedTitle(HWND window)
+{
+    char title[128];
+    title[0] = '\0';
+    GetWindowTextA(window, title, sizeof title);
+    std::string quoted = "\"";
+    for (const char* c = title; *c; ++c)
+        quoted.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c);
+    return quoted + "\"";
+}
+
+// The system's text for an error, on one line, without the final full stop it may carry.
+std::string ErrorText(DWORD error)
+{
+    char text[512];
+    text[0] = '\0';
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, sizeof text, nullptr);
+    std::string line(text, std::min<std::size_t>(length, std::strlen(text)));
+    while (!line.empty() && (std::isspace(static_cast<unsigned char>(line.back())) || line.back() == '.'))
+        line.pop_back();
+    for (char& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    if (line.empty())
+        line = "error " + std::to_string(error);
+    return line;
+}
+
+int Report(const std::string& line)
+{
+    std::fprintf(stderr, "topleft: %s\n", line.c_str());
+    return 1;
+}
+
+const char* const ClosedMessage = "the window closed before it could be moved.";
+
+} // namespace
+
+int PlaceWindow(HWND window)
+{
+    RECT before;
+    if (!GetWindowRect(window, &before))
+        return Report(ClosedMessage);
+    // A program that does not take its messages would hold a move up for good.
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, ResponseTimeoutMs, &answer)) {
+        if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
+            return Report(ClosedMessage);
+        return Report(QuotedTitle(window) + " is not responding; it was not moved.");
+    }
+
+    if (!SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_INVALID_WINDOW_HANDLE)
+            return Report(ClosedMessage);
+        return Report(QuotedTitle(window) + " could not be moved: " + ErrorText(error) + ".");
+    }
+
+    // Read back: the window's own program may have changed what the move did.
+    RECT after;
+    if (!GetWindowRect(window, &after))
+        return Report(ClosedMessage);
+    if (after.left != 0 || after.top != 0)
+        return Report(QuotedTitle(window) + " was put at (" + std::to_string(after.left) + ", " +
+                      std::to_string(after.top) + "), not at the corner.");
+    const LONG width = before.right - before.left, height = before.bottom - before.top;
+    if (after.right - after.left != width || after.bottom - after.top != height)
+        return Report(QuotedTitle(window) + " changed size from " + std::to_string(width) + "x" +
+                      std::to_string(height) + " to " + std::to_string(after.right - after.left) + "x" +
+                      std::to_string(after.bottom - after.top) + ".");
+    return 0;
+}
+
 int SelectAndPlaceWindow(std::FILE* input)
 {
     std::fputs("Select window : ", stdout);
@@ -63,8 +147,5 @@ int SelectAndPlaceWindow(std::FILE* input)
         std::fputs("No window is listed with that number.\n", stderr);
         return 1;
     }
-
-    const HWND chosen = *std::next(WindowCatalogue.begin(), *entry);
-    SetWindowPos(chosen, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
-    return 0;
+    return PlaceWindow(*std::next(WindowCatalogue.begin(), *entry));
 }

@@ -1,6 +1,7 @@
-// The three window-system calls the program makes, behind one header.
+// The window-system calls the program makes, behind one header.
 // On Windows they are user32's own. Elsewhere this header declares the same names and shapes,
-// and the build links exactly one backend that defines them (X11, or the tests' scripted desktop).
+// and the build links exactly one definition of them (the Linux backends behind their run-time
+// selector, or the tests' scripted desktop).
 #pragma once
 
 #ifdef _WIN32
@@ -15,20 +16,39 @@
 
 #else
 
+#include <cstdarg>
 #include <cstdint>
 
 // An opaque handle, as on Windows: backends keep their own identifier in its bits.
 struct OpaqueWindow;
 typedef OpaqueWindow* HWND;
 typedef int BOOL;
+typedef long LONG;
+typedef std::uint32_t DWORD;
 typedef std::intptr_t LPARAM;
+typedef std::uintptr_t WPARAM;
+typedef std::intptr_t LRESULT;
+typedef std::uintptr_t DWORD_PTR;
 typedef unsigned int UINT;
+
+struct RECT {
+    LONG left, top, right, bottom;
+};
 
 #define CALLBACK
 #define TRUE 1
 #define FALSE 0
 #define HWND_TOP (static_cast<HWND>(nullptr))
 #define SWP_NOSIZE 0x0001U
+#define WM_NULL 0x0000U
+#define SMTO_ABORTIFHUNG 0x0002U
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200U
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000U
+
+// The reasons a call fails, as GetLastError gives them.
+#define ERROR_ACCESS_DENIED 5U // the window manager or compositor did not do what was asked
+#define ERROR_INVALID_WINDOW_HANDLE 1400U // the window has gone
+#define ERROR_TIMEOUT 1460U // the window manager or compositor did not answer in time
 
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
@@ -37,6 +57,22 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 // Leaves at most nMaxCount-1 bytes of the title in lpString, always zero-terminated
 // (when nMaxCount > 0); a vanished or untitled window gives the empty string.
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+// Moves the window and reports whether it is now where it was asked to be: FALSE, with the reason
+// in GetLastError, when it is not.
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+// Where the window is as the user sees it: left and top are the outer corner of the frame the
+// window manager draws around it (or of the window itself, undecorated); the width and height are
+// those of the window's content, what its program draws in, which a frame does not change (the
+// manager may frame a window, or frame it anew, at any time).
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+// Moves go through the window manager or compositor, never through the window's own program, so
+// a program that does not respond cannot hold one up: every live window answers at once.
+LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                            DWORD_PTR* lpdwResult);
+DWORD GetLastError();
+// With FORMAT_MESSAGE_FROM_SYSTEM, the text of an error: for the last one that was set, the
+// backend's own account of what happened; it is cut to fit nSize bytes. Returns its length.
+DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId, char* lpBuffer,
+                     DWORD nSize, va_list* Arguments);
 
 #endif

@@ -1,47 +1,28 @@
-// The window system over X11, with libxcb. A handle carries the X id of the client window that
-// stands for a top-level window: the root's child itself, or the client a window manager framed.
-// Every request about another program's window may fail because that window has gone; such
-// errors are read as values (reply error out-parameters, checked requests) and never printed.
-#include "window_system/window_system.h"
-
-#include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
-
+// The X11 backend's connection and listing, with libxcb. A handle carries the X id of the client
+// window that stands for a top-level window: the root's child itself, or the client a window
+// manager framed. Every request about another program's window may fail because that window has
+// gone; such errors are read as values (reply error out-parameters, checked requests), never printed.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <cstring>
 #include <utility>
-#include <vector>
 
-#include "window_system/x11_title.h"
+#include "window_system/x11_display.h"
+
+namespace x11 {
+
+Display::~Display()
+{
+    if (!connection)
+        return;
+    xcb_ewmh_connection_wipe(&ewmh);
+    xcb_disconnect(connection);
+}
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename Reply> using Owned = std::unique_ptr<Reply, FreeDeleter>;
-
 // Deeper than any window manager nests its client inside its frame.
 constexpr int MaxFrameDepth = 4;
-
-struct Display {
-    xcb_connection_t* connection = nullptr;
-    int screenNumber = 0;
-    xcb_window_t root = XCB_NONE;
-    xcb_ewmh_connection_t ewmh{};
-    xcb_atom_t wmState = XCB_NONE;
-    TitleAtoms titleAtoms{};
-
-    ~Display()
-    {
-        if (!connection)
-            return;
-        xcb_ewmh_connection_wipe(&ewmh);
-        xcb_disconnect(connection);
-    }
-};
 
 xcb_atom_t InternReply(xcb_connection_t* connection, xcb_intern_atom_cookie_t cookie)
 {
@@ -49,7 +30,8 @@ xcb_atom_t InternReply(xcb_connection_t* connection, xcb_intern_atom_cookie_t co
     return reply ? reply->atom : XCB_NONE;
 }
 
-// The one connection, opened on first use. Not reaching the display is the only fatal error.
+} // namespace
+
 Display& X()
 {
     static Display display;
@@ -68,21 +50,38 @@ Display& X()
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
     for (int i = 0; i < display.screenNumber && screens.rem > 1; ++i)
         xcb_screen_next(&screens);
+    display.screen = screens.data;
     display.root = screens.data->root;
 
     // All atoms in one round trip.
     xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(connection, &display.ewmh);
-    const auto wmState = xcb_intern_atom(connection, 0, 8, "WM_STATE");
-    const auto compoundText = xcb_intern_atom(connection, 0, 13, "COMPOUND_TEXT");
+    const auto intern = [connection](const char* name) {
+        return xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+    };
+    const auto wmState = intern("WM_STATE");
+    const auto compoundText = intern("COMPOUND_TEXT");
+    const auto gtkFrameExtents = intern("_GTK_FRAME_EXTENTS");
+    const auto i3SocketPath = intern("I3_SOCKET_PATH");
+    const auto staysOnTop = intern("_NET_WM_STATE_STAYS_ON_TOP");
+    const auto takeFocus = intern("WM_TAKE_FOCUS");
     xcb_ewmh_init_atoms_replies(&display.ewmh, ewmhCookies, nullptr);
     display.wmState = InternReply(connection, wmState);
     display.titleAtoms = {XCB_ATOM_STRING, display.ewmh.UTF8_STRING, InternReply(connection, compoundText)};
+    display.gtkFrameExtents = InternReply(connection, gtkFrameExtents);
+    display.i3SocketPath = InternReply(connection, i3SocketPath);
+    display.staysOnTop = InternReply(connection, staysOnTop);
+    display.takeFocus = InternReply(connection, takeFocus);
     return display;
 }
 
-HWND HandleOf(xcb_window_t window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
+bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttributes)
+{
+    const Owned<xcb_get_window_attributes_reply_t> root{
+        xcb_get_window_attributes_reply(x.connection, rootAttributes, nullptr)};
+    return root && (root->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
+}
 
-xcb_window_t WindowOf(HWND handle) { return static_cast<xcb_window_t>(reinterpret_cast<std::uintptr_t>(handle)); }
+namespace {
 
 // The two title properties of one window, asked for together.
 struct TitleRequest {
@@ -187,13 +186,14 @@ FramesOfManagedClients(Display& x, const std::vector<xcb_window_t>& managed, std
     return frameClient;
 }
 
-// For each top-level window (root children, topmost first) the client window that stands for it:
-// the client the window manager lists inside it; the window itself when it carries WM_STATE;
-// otherwise the first descendant carrying WM_STATE, searched breadth first one level at a time,
-// every level in one batch; the window itself where none does (no window manager, or a window
-// it leaves alone). Asking the manager first spares a descent into every frame's decorations.
-std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window_t>& topLevel,
-                                        const std::vector<xcb_window_t>& managed)
+} // namespace
+
+// The client the manager lists inside each window comes first; then the window itself when it
+// carries WM_STATE; then the first descendant carrying WM_STATE, searched breadth first one level
+// at a time, every level in one batch. Asking the manager first spares a descent into every
+// frame's decorations.
+std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_window_t>& topLevel,
+                                         const std::vector<xcb_window_t>& managed)
 {
     std::vector<xcb_window_t> clients(topLevel.size(), XCB_NONE);
     struct Candidate {
@@ -267,13 +267,9 @@ std::vector<xcb_window_t> ClientWindows(Display& x, const std::vector<xcb_window
         }
         trees = std::move(kept);
     }
-    for (std::size_t i = 0; i < clients.size(); ++i)
-        if (clients[i] == XCB_NONE)
-            clients[i] = topLevel[i];
     return clients;
 }
 
-// The root's child that contains the window: its frame under a reparenting window manager.
 xcb_window_t TopLevelOf(Display& x, xcb_window_t window)
 {
     for (int depth = 0; depth <= MaxFrameDepth + 1; ++depth) {
@@ -288,43 +284,12 @@ xcb_window_t TopLevelOf(Display& x, xcb_window_t window)
     return XCB_NONE;
 }
 
-// Whether a running window manager supports the EWMH messages a move needs: its check window
-// must point at itself (a stale property from a manager that has exited does not).
-bool ManagerSupportsMoves(Display& x)
-{
-    xcb_window_t check = XCB_NONE;
-    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root), &check,
-                                                nullptr))
-        return false;
-    xcb_window_t self = XCB_NONE;
-    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, check), &self,
-                                                nullptr) ||
-        self != check)
-        return false;
-
-    xcb_ewmh_get_atoms_reply_t supported;
-    if (!xcb_ewmh_get_supported_reply(&x.ewmh, xcb_ewmh_get_supported(&x.ewmh, x.screenNumber), &supported, nullptr))
-        return false;
-    bool moveResize = false;
-    for (std::uint32_t i = 0; i < supported.atoms_len; ++i)
-        moveResize = moveResize || supported.atoms[i] == x.ewmh._NET_MOVERESIZE_WINDOW;
-    xcb_ewmh_get_atoms_reply_wipe(&supported);
-    return moveResize;
-}
-
-bool Succeeded(xcb_connection_t* connection, xcb_void_cookie_t cookie)
-{
-    const Owned<xcb_generic_error_t> error{xcb_request_check(connection, cookie)};
-    return !error;
-}
-
-} // namespace
-
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     Display& x = X();
     const xcb_query_tree_cookie_t rootTree = xcb_query_tree(x.connection, x.root);
     const xcb_get_property_cookie_t clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
+    const xcb_get_window_attributes_cookie_t rootAttributes = xcb_get_window_attributes(x.connection, x.root);
     const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, rootTree, nullptr)};
     std::vector<xcb_window_t> managed;
     xcb_ewmh_get_windows_reply_t list;
@@ -332,14 +297,23 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         managed.assign(list.windows, list.windows + list.windows_len);
         xcb_ewmh_get_windows_reply_wipe(&list);
     }
-    if (!tree)
+    if (!tree) {
+        xcb_discard_reply(x.connection, rootAttributes.sequence);
         return FALSE;
+    }
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
     // The server lists the root's children bottom to top; the walk goes top to bottom.
     const std::vector<xcb_window_t> topLevel(std::make_reverse_iterator(children + count),
                                              std::make_reverse_iterator(children));
-    const std::vector<xcb_window_t> clients = ClientWindows(x, topLevel, managed);
+    // With no window manager running there are no frames: every child of the root is a window.
+    std::vector<xcb_window_t> clients = topLevel;
+    if (ManagerRunning(x, rootAttributes)) {
+        clients = ManagedClients(x, topLevel, managed);
+        for (std::size_t i = 0; i < clients.size(); ++i)
+            if (clients[i] == XCB_NONE)
+                clients[i] = topLevel[i];
+    }
 
     Walk walk;
     walk.titles.reserve(clients.size());
@@ -383,53 +357,4 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
                         nMaxCount);
 }
 
-BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy, UINT uFlags)
-{
-    Display& x = X();
-    const xcb_window_t window = WindowOf(hWnd);
-    const bool resize = !(uFlags & SWP_NOSIZE);
-    const bool raise = hWndInsertAfter == HWND_TOP;
-
-    // A window manager places its managed windows itself: ask it, with the frame's corner as the
-    // reference (north-west gravity, never the window's own, which may be Static).
-    if (CarriesWmState(x, RequestWmState(x, window)) && ManagerSupportsMoves(x)) {
-        auto flags = static_cast<xcb_ewmh_moveresize_window_opt_flags_t>(XCB_EWMH_MOVERESIZE_WINDOW_X |
-                                                                         XCB_EWMH_MOVERESIZE_WINDOW_Y);
-        if (resize)
-            flags = static_cast<xcb_ewmh_moveresize_window_opt_flags_t>(flags | XCB_EWMH_MOVERESIZE_WINDOW_WIDTH |
-                                                                        XCB_EWMH_MOVERESIZE_WINDOW_HEIGHT);
-        bool sent =
-            Succeeded(x.connection,
-                      xcb_ewmh_request_moveresize_window(
-                          &x.ewmh, x.screenNumber, window, XCB_GRAVITY_NORTH_WEST, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,
-                          flags, static_cast<std::uint32_t>(X_), static_cast<std::uint32_t>(Y),
-                          static_cast<std::uint32_t>(cx), static_cast<std::uint32_t>(cy)));
-        if (raise)
-            sent = Succeeded(x.connection,
-                             xcb_ewmh_request_change_active_window(&x.ewmh, x.screenNumber, window,
-                                                                   XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
-                                                                   XCB_NONE)) &&
-                sent;
-        return sent ? TRUE : FALSE;
-    }
-
-    // No manager to ask: move the outermost window ourselves (the frame, where one remains).
-    const xcb_window_t outer = TopLevelOf(x, window);
-    if (outer == XCB_NONE)
-        return FALSE; // gone since it was listed
-    std::uint16_t mask = XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
-    std::uint32_t values[5];
-    int n = 0;
-    values[n++] = static_cast<std::uint32_t>(X_);
-    values[n++] = static_cast<std::uint32_t>(Y);
-    if (resize && outer == window) {
-        mask |= XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
-        values[n++] = static_cast<std::uint32_t>(cx);
-        values[n++] = static_cast<std::uint32_t>(cy);
-    }
-    if (raise) {
-        mask |= XCB_CONFIG_WINDOW_STACK_MODE;
-        values[n++] = XCB_STACK_MODE_ABOVE;
-    }
-    return Succeeded(x.connection, xcb_configure_window_checked(x.connection, outer, mask, values)) ? TRUE : FALSE;
-}
+} // namespace x11

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "window_system/x11_title.h"
+#include "window_system/title.h"
 
 namespace {
 

@@ -137,7 +137,7 @@ TEST_F(Placement, NoNumberSelectsAnythingOnAnEmptyDesktop)
     }
 }
 
-TEST_F(Placement, WindowClosedSinceTheListingEndsTheRunQuietly)
+TEST_F(Placement, WindowClosedSinceTheListingIsReported)
 {
     static HWND doomed;
     doomed = windows[3];
@@ -145,12 +145,59 @@ TEST_F(Placement, WindowClosedSinceTheListingEndsTheRunQuietly)
     ScriptedDesktop::DuringEnumeration(4, [] { ScriptedDesktop::Close(doomed); });
     const TopleftRun run = RunTopleft("3\n");
 
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    ASSERT_EQ(ScriptedDesktop::Calls().size(), 1U);
-    EXPECT_EQ(ScriptedDesktop::Calls()[0].window, doomed);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: the window closed before it could be moved.\n");
+    EXPECT_TRUE(ScriptedDesktop::Calls().empty());
     EXPECT_EQ(ScriptedDesktop::StackingOrder(),
               (std::vector<HWND>{windows[0], windows[1], windows[2], windows[4]}));
+}
+
+TEST_F(Placement, WindowClosingDuringTheMoveIsReported)
+{
+    ScriptedDesktop::CloseOnMove(windows[1]);
+    const TopleftRun run = RunTopleft("1\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: the window closed before it could be moved.\n");
+    EXPECT_EQ(ScriptedDesktop::Calls().size(), 1U);
+}
+
+// Every way a move can go wrong ends in exit status 1 and one line saying what happened.
+TEST_F(Placement, MovesThatDidNotHappenAreReported)
+{
+    const struct {
+        Response response;
+        const char* message;
+        std::size_t calls;
+    } cases[] = {
+        {Response::Refuses, "topleft: \"Window 2\" could not be moved: the window manager kept it where it was.\n", 1},
+        {Response::Shifts, "topleft: \"Window 2\" was put at (12, 40), not at the corner.\n", 1},
+        {Response::Grows, "topleft: \"Window 2\" changed size from 302x202 to 302x222.\n", 1},
+        {Response::StopsAnswering, "topleft: \"Window 2\" is not responding; it was not moved.\n", 0},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.message);
+        ScriptedDesktop::SetResponse(windows[2], c.response);
+        const TopleftRun run = RunTopleft("2\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.message);
+        EXPECT_EQ(ScriptedDesktop::Calls().size(), c.calls);
+        for (int i = 0; i < 5; ++i) {
+            if (i != 2) {
+                EXPECT_EQ(ScriptedDesktop::Find(windows[i])->x, 40 + i);
+            }
+        }
+    }
+}
+
+TEST_F(Placement, MessagesShowTitlesOnOneLine)
+{
+    const HWND hostile = ScriptedDesktop::Open("Evil\n\x1b[2J\r%s title");
+    ScriptedDesktop::SetResponse(hostile, Response::Refuses);
+    const TopleftRun run = RunTopleft("5\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: \"Evil??[2J?%s title\" could not be moved: the window manager kept it where it "
+                       "was.\n");
 }
 
 TEST(SelectionNumber, ConvertsEveryValueOfTheSigned32BitRange)

@@ -1,6 +1,8 @@
 // The scripted desktop's model and its definitions of the three window-system calls.
 #include "scripted_desktop.h"
 
+#include "window_system/last_error.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +12,7 @@ namespace {
 std::vector<ScriptedWindow> Stacking; // topmost first
 std::vector<SetWindowPosCall> Recorded;
 std::uintptr_t NextId = 0x1000;
+HWND ClosingOnMove = nullptr;
 int ChangeAt = -1;
 void (*Change)() = nullptr;
 
@@ -28,6 +31,7 @@ void Reset()
     Stacking.clear();
     Recorded.clear();
     NextId = 0x1000;
+    ClosingOnMove = nullptr;
     ChangeAt = -1;
     Change = nullptr;
 }
@@ -46,6 +50,15 @@ void Close(HWND window)
     if (found != Stacking.end())
         Stacking.erase(found);
 }
+
+void SetResponse(HWND window, Response response)
+{
+    const auto found = Locate(window);
+    if (found != Stacking.end())
+        found->response = response;
+}
+
+void CloseOnMove(HWND window) { ClosingOnMove = window; }
 
 void DuringEnumeration(int index, void (*change)())
 {
@@ -99,16 +112,48 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
 {
     Recorded.push_back({hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags});
+    if (hWnd == ClosingOnMove)
+        ScriptedDesktop::Close(hWnd);
     const auto found = Locate(hWnd);
     if (found == Stacking.end())
-        return FALSE;
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (found->response == Response::Refuses)
+        return Fail(ERROR_ACCESS_DENIED, "the window manager kept it where it was");
     found->x = X;
     found->y = Y;
     if (!(uFlags & SWP_NOSIZE)) {
         found->width = cx;
         found->height = cy;
     }
+    if (found->response == Response::Shifts) {
+        found->x += 12;
+        found->y += 40;
+    } else if (found->response == Response::Grows) {
+        found->height += 20;
+    }
     if (hWndInsertAfter == HWND_TOP)
         std::rotate(Stacking.begin(), found, found + 1);
     return TRUE;
+}
+
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    if (!window)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    *lpRect = {window->x, window->y, window->x + window->width, window->y + window->height};
+    return TRUE;
+}
+
+LRESULT SendMessageTimeoutA(HWND hWnd, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/, UINT /*fuFlags*/,
+                            UINT /*uTimeout*/, DWORD_PTR* lpdwResult)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    if (!window)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (window->response == Response::StopsAnswering)
+        return Fail(ERROR_TIMEOUT);
+    if (lpdwResult)
+        *lpdwResult = 0;
+    return 1;
 }

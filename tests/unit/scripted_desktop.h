@@ -8,10 +8,20 @@
 
 #include "window_system/window_system.h"
 
+// What a window does when it is asked to move: what real programs and window managers do.
+enum class Response {
+    Obeys,
+    Refuses,     // SetWindowPos fails with the reason ERROR_ACCESS_DENIED
+    Shifts,      // SetWindowPos succeeds, but the window lands 12 pixels right and 40 down
+    Grows,       // SetWindowPos succeeds, but the window grows 20 pixels taller
+    StopsAnswering // the program takes no messages: SendMessageTimeoutA times out
+};
+
 struct ScriptedWindow {
     HWND handle;
     std::string title; // bytes as the window system would deliver them
     int x, y, width, height;
+    Response response = Response::Obeys;
 };
 
 struct SetWindowPosCall {
@@ -27,6 +37,9 @@ void Reset();
 HWND Open(std::string title, int x = 100, int y = 50, int width = 300, int height = 200);
 // Closes a window: its handle stays a valid value that names nothing.
 void Close(HWND window);
+void SetResponse(HWND window, Response response);
+// Closes the window when it is next asked to move, as a window may close at any moment.
+void CloseOnMove(HWND window);
 // Calls this function from inside the next enumeration, after the callback has seen `index`
 // windows, to change the desktop while it is being walked.
 void DuringEnumeration(int index, void (*change)());

@@ -1,18 +1,33 @@
 // An X11 test program for the end-to-end tests: opens windows with exactly the title properties
 // a test asks for, and reports where windows are. Commands on standard input, one reply line each:
-//   open X Y W H mapped|hidden|iconic [static] [#RRGGBB]
+//   open X Y W H mapped|hidden|iconic [static] [csd L R T B] [#RRGGBB]
 //                                       -> window id (managed by then, under a window manager);
-//                                          static: the window asks for Static gravity; #RRGGBB:
-//                                          its colour (white otherwise), on a 24-bit screen
+//                                          static: the window asks for Static gravity; csd: it
+//                                          asks not to be decorated and says it draws a shadow of
+//                                          L, R, T, B pixels around its frame (_GTK_FRAME_EXTENTS);
+//                                          #RRGGBB: its colour (white otherwise), 24-bit screen
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
 //   destroy ID                          -> ok
-//   where ID                            -> X Y W H TOP: the outer corner of its frame (or of the
-//                                          window), the window's size, 1 if topmost of the windows
-//                                          one can see (viewable and on the screen)
+//   where ID                            -> X Y W H TOP ACTIVE: the corner the user sees (the
+//                                          outer corner of the manager's frame, without what
+//                                          _NET_FRAME_EXTENTS leaves out; for a window drawing its
+//                                          own frame, inside its shadow), the window's own size,
+//                                          TOP 1 if it is above every other viewable window opened
+//                                          here, ACTIVE 1 if it is the manager's active window;
+//                                          "gone" once it has gone
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
+//   redirect                            -> 1 when any window manager is running, else 0
+//   probe                               -> 1 when a window mapped now is taken on by the window
+//                                          manager within a quarter of a second, else 0: a
+//                                          manager still starting may drop what it is sent
 //   clients                             -> how many windows the window manager manages
+//
+// Run as `x_desktop manager`, it is instead a window manager that refuses every move: it maps
+// the windows it is asked to, announces EWMH support for moves, activation and restacking, and
+// ignores all of them, answering configure requests with the geometry windows already have. It
+// prints "managing" once it holds the root and runs until its standard input closes.
 //
 // Run as `x_desktop churn`, it instead creates and destroys titled windows as fast as the server
 // (and a window manager) take them, until its standard input closes, keeping at most 32 alive;
@@ -77,17 +92,22 @@ std::string Bytes(const std::string& hex)
     return bytes;
 }
 
-// A manager is running once it announces itself and has taken the root's SubstructureRedirect:
-// a window mapped before that would escape it for good.
+// Any window manager holds the root's SubstructureRedirect: a window mapped before it took it
+// would escape it for good.
+bool RedirectHeld()
+{
+    Freed<xcb_get_window_attributes_reply_t> root{
+        xcb_get_window_attributes_reply(Connection, xcb_get_window_attributes(Connection, Screen->root), nullptr)};
+    return root && (root->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
+}
+
+// An EWMH manager is running once it announces itself as well.
 bool ManagerRunning()
 {
     const xcb_atom_t check = Atom("_NET_SUPPORTING_WM_CHECK");
     Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
         Connection, xcb_get_property(Connection, 0, Screen->root, check, XCB_ATOM_WINDOW, 0, 1), nullptr)};
-    Freed<xcb_get_window_attributes_reply_t> root{
-        xcb_get_window_attributes_reply(Connection, xcb_get_window_attributes(Connection, Screen->root), nullptr)};
-    return reply && xcb_get_property_value_length(reply.reply) == 4 && root &&
-           (root->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
+    return reply && xcb_get_property_value_length(reply.reply) == 4 && RedirectHeld();
 }
 
 std::uint32_t WmState(xcb_window_t window)
@@ -101,15 +121,22 @@ std::uint32_t WmState(xcb_window_t window)
 }
 
 // Waits until the window manager has taken the window into the state asked for, polling every
-// `step` milliseconds for at most five seconds.
-void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10)
+// `step` milliseconds for at most `patience` milliseconds.
+void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10, int patience = 5000)
 {
-    for (int i = 0; i < 5000 / step && WmState(window) != wanted; ++i)
+    for (int i = 0; i < patience / step && WmState(window) != wanted; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(step));
 }
 
+struct Shadow {
+    bool drawn = false;
+    std::uint32_t extents[4] = {0, 0, 0, 0}; // left, right, top, bottom
+};
+
+std::vector<xcb_window_t> Opened; // every window opened on command, for the stacking report
+
 xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity,
-                  std::uint32_t colour)
+                  std::uint32_t colour, const Shadow& shadow = {})
 {
     const xcb_window_t window = xcb_generate_id(Connection);
     const std::uint32_t values[] = {colour};
@@ -124,7 +151,16 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
     if (staticGravity)
         xcb_icccm_size_hints_set_win_gravity(&size, XCB_GRAVITY_STATIC);
     xcb_icccm_set_wm_normal_hints(Connection, window, &size);
-    if (state == "iconic") {
+    if (shadow.drawn) {
+        // Motif hints with only the decorations field set, and no decorations.
+        const std::uint32_t motif[5] = {2, 0, 0, 0, 0};
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_MOTIF_WM_HINTS"),
+                            Atom("_MOTIF_WM_HINTS"), 32, 5, motif);
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_GTK_FRAME_EXTENTS"),
+                            XCB_ATOM_CARDINAL, 32, 4, shadow.extents);
+    }
+    const bool managed = RedirectHeld();
+    if (state == "iconic" && !managed) {
         xcb_icccm_wm_hints_t hints{};
         xcb_icccm_wm_hints_set_iconic(&hints);
         xcb_icccm_set_wm_hints(Connection, window, &hints);
@@ -132,8 +168,23 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
     if (state != "hidden")
         xcb_map_window(Connection, window);
     xcb_flush(Connection);
-    if (state != "hidden" && ManagerRunning())
-        AwaitState(window, state == "iconic" ? XCB_ICCCM_WM_STATE_ICONIC : XCB_ICCCM_WM_STATE_NORMAL);
+    if (state != "hidden" && managed)
+        AwaitState(window, XCB_ICCCM_WM_STATE_NORMAL);
+    if (state == "iconic" && managed) {
+        // Minimised the way programs minimise themselves; a manager that does not (i3) leaves it.
+        xcb_client_message_event_t change{};
+        change.response_type = XCB_CLIENT_MESSAGE;
+        change.format = 32;
+        change.window = window;
+        change.type = Atom("WM_CHANGE_STATE");
+        change.data.data32[0] = XCB_ICCCM_WM_STATE_ICONIC;
+        xcb_send_event(Connection, 0, Screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&change));
+        xcb_flush(Connection);
+        AwaitState(window, XCB_ICCCM_WM_STATE_ICONIC, 10, 1000);
+    }
+    Opened.push_back(window);
     return window;
 }
 
@@ -156,37 +207,79 @@ xcb_window_t TopLevelOf(xcb_window_t window)
     }
 }
 
+// Four CARDINALs of a window's property, if it has them.
+bool Extents(xcb_window_t window, const std::string& property, int (&extents)[4])
+{
+    Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
+        Connection, xcb_get_property(Connection, 0, window, Atom(property), XCB_ATOM_CARDINAL, 0, 4), nullptr)};
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.reply) != 16)
+        return false;
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.reply));
+    for (int i = 0; i < 4; ++i)
+        extents[i] = static_cast<int>(values[i]);
+    return true;
+}
+
+bool Viewable(xcb_window_t window)
+{
+    Freed<xcb_get_window_attributes_reply_t> attributes{
+        xcb_get_window_attributes_reply(Connection, xcb_get_window_attributes(Connection, window), nullptr)};
+    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
 std::string Where(xcb_window_t window)
 {
     const xcb_window_t outer = TopLevelOf(window);
+    if (outer == XCB_NONE)
+        return "gone";
     Freed<xcb_get_geometry_reply_t> frame{
         xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, outer), nullptr)};
     Freed<xcb_get_geometry_reply_t> own{
         xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, window), nullptr)};
-    if (!frame || !own)
+    Freed<xcb_translate_coordinates_reply_t> origin{xcb_translate_coordinates_reply(
+        Connection, xcb_translate_coordinates(Connection, window, Screen->root, 0, 0), nullptr)};
+    if (!frame || !own || !origin)
         return "gone";
 
-    // The topmost child of the root that one can see: window managers keep helper windows of
-    // their own mapped off the screen, above everything.
+    // The corner one sees: where the manager says its frame begins, else the root's child.
+    int x = frame->x, y = frame->y;
+    int decoration[4], shadow[4];
+    const bool framed = Extents(window, "_NET_FRAME_EXTENTS", decoration);
+    const bool undecorated = framed ? decoration[0] + decoration[1] + decoration[2] + decoration[3] == 0
+                                    : outer == window || (frame->x == origin->dst_x - own->border_width &&
+                                                          frame->y == origin->dst_y - own->border_width &&
+                                                          frame->width == own->width + 2 * own->border_width &&
+                                                          frame->height == own->height + 2 * own->border_width);
+    if (undecorated && Extents(window, "_GTK_FRAME_EXTENTS", shadow)) {
+        x = origin->dst_x + shadow[0];
+        y = origin->dst_y + shadow[2];
+    } else if (framed) {
+        x = origin->dst_x - own->border_width - decoration[0];
+        y = origin->dst_y - own->border_width - decoration[2];
+    }
+
+    // Above every other window of ours that one can see.
     Freed<xcb_query_tree_reply_t> tree{
         xcb_query_tree_reply(Connection, xcb_query_tree(Connection, Screen->root), nullptr)};
     const xcb_window_t* children = xcb_query_tree_children(tree.reply);
-    xcb_window_t topmost = XCB_NONE;
-    for (int i = xcb_query_tree_children_length(tree.reply) - 1; i >= 0 && topmost == XCB_NONE; --i) {
-        Freed<xcb_get_window_attributes_reply_t> attributes{xcb_get_window_attributes_reply(
-            Connection, xcb_get_window_attributes(Connection, children[i]), nullptr)};
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-            continue;
-        Freed<xcb_get_geometry_reply_t> geometry{
-            xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, children[i]), nullptr)};
-        if (geometry && geometry->x + geometry->width + 2 * geometry->border_width > 0 &&
-            geometry->y + geometry->height + 2 * geometry->border_width > 0 &&
-            geometry->x < Screen->width_in_pixels && geometry->y < Screen->height_in_pixels)
-            topmost = children[i];
-    }
+    const int count = xcb_query_tree_children_length(tree.reply);
+    const auto level = [&](xcb_window_t top) {
+        return static_cast<int>(std::find(children, children + count, top) - children);
+    };
+    bool top = true;
+    for (const xcb_window_t other : Opened)
+        if (other != window && Viewable(other) && level(TopLevelOf(other)) > level(outer))
+            top = false;
+
+    Freed<xcb_get_property_reply_t> active{xcb_get_property_reply(
+        Connection, xcb_get_property(Connection, 0, Screen->root, Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+        nullptr)};
+    const bool isActive = active && xcb_get_property_value_length(active.reply) == 4 &&
+                          *static_cast<const xcb_window_t*>(xcb_get_property_value(active.reply)) == window;
+
     std::ostringstream out;
-    out << frame->x << ' ' << frame->y << ' ' << own->width << ' ' << own->height << ' '
-        << (topmost == outer ? 1 : 0);
+    out << x << ' ' << y << ' ' << own->width << ' ' << own->height << ' ' << (top ? 1 : 0) << ' '
+        << (isActive ? 1 : 0);
     return out.str();
 }
 
@@ -205,7 +298,7 @@ int Churn()
     Sync();
     std::cout << flicker << std::endl;
 
-    const bool managed = ManagerRunning();
+    const bool managed = RedirectHeld();
     std::deque<xcb_window_t> alive;
     long made = 0;
     while (!InputClosed() && !xcb_connection_has_error(Connection)) {
@@ -239,6 +332,76 @@ int Churn()
     return 0;
 }
 
+void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type,
+              const std::vector<xcb_atom_t>& values)
+{
+    xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom(property), type, 32,
+                        static_cast<std::uint32_t>(values.size()), values.data());
+}
+
+// A window manager that refuses every move (see the top of this file).
+int RefusingManager()
+{
+    const std::uint32_t redirect = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    Freed<xcb_generic_error_t> taken{xcb_request_check(
+        Connection, xcb_change_window_attributes_checked(Connection, Screen->root, XCB_CW_EVENT_MASK, &redirect))};
+    if (taken.reply) {
+        std::fprintf(stderr, "x_desktop: another window manager is running\n");
+        return 1;
+    }
+    const xcb_window_t check = xcb_generate_id(Connection);
+    xcb_create_window(Connection, XCB_COPY_FROM_PARENT, check, Screen->root, -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    SetAtoms(check, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+    SetProperty(check, "_NET_WM_NAME", "UTF8_STRING", 8, "refuses every move");
+    SetAtoms(Screen->root, "_NET_SUPPORTED", XCB_ATOM_ATOM,
+             {Atom("_NET_MOVERESIZE_WINDOW"), Atom("_NET_ACTIVE_WINDOW"), Atom("_NET_RESTACK_WINDOW")});
+    SetAtoms(Screen->root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+    Sync();
+    std::cout << "managing" << std::endl;
+
+    std::vector<xcb_window_t> managed;
+    pollfd watched[2] = {{0, POLLIN, 0}, {xcb_get_file_descriptor(Connection), POLLIN, 0}};
+    while (!xcb_connection_has_error(Connection)) {
+        xcb_flush(Connection);
+        poll(watched, 2, -1);
+        if (watched[0].revents)
+            break;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(Connection)) {
+            const int type = event->response_type & 0x7F;
+            if (type == XCB_MAP_REQUEST) {
+                const xcb_window_t window = reinterpret_cast<xcb_map_request_event_t*>(event)->window;
+                const std::uint32_t state[2] = {XCB_ICCCM_WM_STATE_NORMAL, XCB_NONE};
+                xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("WM_STATE"), Atom("WM_STATE"), 32,
+                                    2, state);
+                xcb_map_window(Connection, window);
+                managed.push_back(window);
+                SetAtoms(Screen->root, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, managed);
+            } else if (type == XCB_CONFIGURE_REQUEST) {
+                // Refused: the window is told the geometry it keeps, as ICCCM asks.
+                const auto* request = reinterpret_cast<xcb_configure_request_event_t*>(event);
+                Freed<xcb_get_geometry_reply_t> geometry{xcb_get_geometry_reply(
+                    Connection, xcb_get_geometry(Connection, request->window), nullptr)};
+                if (geometry) {
+                    xcb_configure_notify_event_t notify{};
+                    notify.response_type = XCB_CONFIGURE_NOTIFY;
+                    notify.event = notify.window = request->window;
+                    notify.x = geometry->x;
+                    notify.y = geometry->y;
+                    notify.width = geometry->width;
+                    notify.height = geometry->height;
+                    notify.border_width = geometry->border_width;
+                    xcb_send_event(Connection, 0, request->window, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
+                                   reinterpret_cast<const char*>(&notify));
+                }
+            }
+            std::free(event);
+        }
+    }
+    xcb_disconnect(Connection);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -255,6 +418,8 @@ int main(int argc, char** argv)
     Screen = screens.data;
     if (argc > 1 && std::string(argv[1]) == "churn")
         return Churn();
+    if (argc > 1 && std::string(argv[1]) == "manager")
+        return RefusingManager();
 
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -268,13 +433,19 @@ int main(int argc, char** argv)
             words >> x >> y >> width >> height >> state;
             bool staticGravity = false;
             std::uint32_t colour = Screen->white_pixel;
+            Shadow shadow;
             while (words >> option) {
-                if (option == "static")
+                if (option == "static") {
                     staticGravity = true;
-                else if (option.size() == 7 && option[0] == '#')
+                } else if (option == "csd") {
+                    shadow.drawn = true;
+                    for (std::uint32_t& extent : shadow.extents)
+                        words >> extent;
+                } else if (option.size() == 7 && option[0] == '#') {
                     colour = static_cast<std::uint32_t>(std::stoul(option.substr(1), nullptr, 16));
+                }
             }
-            reply = std::to_string(Open(x, y, width, height, state, staticGravity, colour));
+            reply = std::to_string(Open(x, y, width, height, state, staticGravity, colour, shadow));
         } else if (command == "title") {
             xcb_window_t window;
             std::string property, type, hex;
@@ -316,6 +487,21 @@ int main(int argc, char** argv)
             reply = std::to_string(list ? xcb_get_property_value_length(list.reply) / 4 : 0);
         } else if (command == "wm") {
             reply = ManagerRunning() ? "1" : "0";
+        } else if (command == "redirect") {
+            reply = RedirectHeld() ? "1" : "0";
+        } else if (command == "probe") {
+            const xcb_window_t probe = xcb_generate_id(Connection);
+            xcb_create_window(Connection, XCB_COPY_FROM_PARENT, probe, Screen->root, 0, 0, 10, 10, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual, 0, nullptr);
+            // A place of its own: twm would otherwise wait for the user to place it.
+            xcb_size_hints_t size{};
+            xcb_icccm_size_hints_set_position(&size, 1, 0, 0);
+            xcb_icccm_set_wm_normal_hints(Connection, probe, &size);
+            xcb_map_window(Connection, probe);
+            xcb_flush(Connection);
+            AwaitState(probe, XCB_ICCCM_WM_STATE_NORMAL, 10, 250);
+            reply = WmState(probe) == XCB_ICCCM_WM_STATE_NORMAL ? "1" : "0";
+            xcb_destroy_window(Connection, probe);
         } else {
             reply = "unknown command";
         }

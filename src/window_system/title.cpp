@@ -1,5 +1,5 @@
 // Title decoding: bounded at every step by the caller's limit, whatever the property holds.
-#include "window_system/x11_title.h"
+#include "window_system/title.h"
 
 #include <cstring>
 #include <string>
@@ -140,6 +140,19 @@ std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, 
 
     const std::size_t written = CutLength(text, room, property.truncated);
     std::memcpy(out, text.data(), written);
+    out[written] = '\0';
+    return written;
+}
+
+std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::size_t limit)
+{
+    if (limit == 0)
+        return 0;
+    const void* zero = std::memchr(text, '\0', length);
+    const std::size_t end = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : length;
+    const std::string head(text, end < limit + 4 ? end : limit + 4);
+    const std::size_t written = CutLength(head, limit - 1, end > head.size());
+    std::memcpy(out, head.data(), written);
     out[written] = '\0';
     return written;
 }

@@ -1,6 +1,6 @@
-// Title decoding for the X11 backend: turns a fetched WM_NAME or _NET_WM_NAME property into
-// UTF-8 text in a caller's buffer. Kept apart from the connection so it can be tested and fuzzed
-// on its own: its input comes from other programs and is untrusted.
+// Title decoding: turns a fetched X11 WM_NAME or _NET_WM_NAME property, or a compositor's UTF-8
+// title, into UTF-8 text in a caller's buffer. Kept apart from any connection so it can be tested
+// and fuzzed on its own: its input comes from other programs and is untrusted.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +23,10 @@ struct TitleAtoms {
 // is copied as it is, COMPOUND_TEXT is decoded as far as it is understood; any other type or a
 // format other than 8 gives the empty string. Returns the number of bytes written.
 std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, char* out, std::size_t limit);
+
+// Copies a UTF-8 title into out the same way: at most limit-1 bytes, never ending inside a
+// character where it was cut, always zero-terminated (for limit > 0), up to any embedded zero.
+std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::size_t limit);
 
 // How many 32-bit units of a property to ask for, to fill a buffer of `limit` bytes.
 std::uint32_t TitleFetchUnits(std::size_t limit);

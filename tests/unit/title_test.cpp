@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "window_system/x11_title.h"
+#include "window_system/title.h"
 
 namespace {
 

@@ -1,0 +1,42 @@
+// A client of the i3 IPC protocol, which i3 (on X11) and sway (on Wayland) both speak: a Unix
+// socket carrying messages of a magic string, a length, a type and a JSON payload. Every exchange
+// is bounded in time: a window manager that stops answering cannot hold the program up.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace i3ipc {
+
+constexpr std::uint32_t RunCommand = 0;
+constexpr std::uint32_t GetTree = 4;
+
+class Connection {
+public:
+    // Connects to the socket at path; empty when nothing answers there.
+    static std::optional<Connection> Open(const std::string& path);
+
+    Connection(Connection&& other) noexcept;
+    Connection& operator=(Connection&&) = delete;
+    Connection(const Connection&) = delete;
+    ~Connection();
+
+    // Sends one message and returns the reply's payload; empty when the reply does not come whole
+    // within timeoutMs or is not the reply to this message.
+    std::optional<std::string> Ask(std::uint32_t type, std::string_view payload, int timeoutMs);
+
+private:
+    explicit Connection(int socket)
+        : socket_(socket)
+    {
+    }
+    int socket_;
+};
+
+// The first error in the reply to RUN_COMMAND (a JSON array of one result per command); empty
+// when every command succeeded. A reply that cannot be read is an error of its own.
+std::string CommandError(std::string_view reply);
+
+} // namespace i3ipc

@@ -1,0 +1,69 @@
+// What the two halves of the X11 backend share: the one connection with its atoms, the handle
+// conversion, the search for the client window inside a frame, and the backend's calls, which the
+// Linux selector dispatches to.
+#pragma once
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "window_system/title.h"
+#include "window_system/window_system.h"
+
+namespace x11 {
+
+struct FreeDeleter {
+    void operator()(void* pointer) const { std::free(pointer); }
+};
+template <typename Reply> using Owned = std::unique_ptr<Reply, FreeDeleter>;
+
+struct Display {
+    xcb_connection_t* connection = nullptr;
+    int screenNumber = 0;
+    xcb_screen_t* screen = nullptr;
+    xcb_window_t root = XCB_NONE;
+    xcb_ewmh_connection_t ewmh{};
+    xcb_atom_t wmState = XCB_NONE;
+    xcb_atom_t gtkFrameExtents = XCB_NONE;
+    xcb_atom_t i3SocketPath = XCB_NONE;
+    xcb_atom_t staysOnTop = XCB_NONE;
+    xcb_atom_t takeFocus = XCB_NONE;
+    TitleAtoms titleAtoms{};
+
+    ~Display();
+};
+
+// The one connection, opened on first use; not reaching the display ends the program with a
+// message, the only fatal error.
+Display& X();
+
+inline HWND HandleOf(xcb_window_t window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
+inline xcb_window_t WindowOf(HWND handle)
+{
+    return static_cast<xcb_window_t>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+// Whether a window manager runs: it holds SubstructureRedirect on the root, as the reply to
+// xcb_get_window_attributes of the root tells.
+bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttributes);
+
+// For each top-level window (a child of the root) the client window a window manager took on in
+// it: one it lists as managed, or the first window carrying WM_STATE, the top-level window itself
+// first; XCB_NONE where there is none (the manager's own windows, or windows nobody manages).
+std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_window_t>& topLevel,
+                                         const std::vector<xcb_window_t>& managed);
+
+// The root's child that contains the window: its frame under a reparenting window manager;
+// XCB_NONE once the window has gone.
+xcb_window_t TopLevelOf(Display& x, xcb_window_t window);
+
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+
+} // namespace x11

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""The move under one window manager of the matrix, on a private X server: an ordinary window, a
+window with Static gravity and a window drawing its own frame and shadow each end with the corner
+the user sees at (0, 0), their size kept, above the others and active; or, where the manager will
+not have it, with exit status 1 and a message that says truly where the window is. A window that
+closes before the answer is reported. Under "refuse" nothing moves and every move is reported.
+
+Usage: test_managers.py TOPLEFT X_DESKTOP MANAGER
+"""
+import os
+import re
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+TOPLEFT = FIXTURE = MANAGER = None
+# The shadow a window drawing its own frame leaves around it (left, right, top, bottom), as GTK's.
+SHADOW = (23, 23, 15, 31)
+# Managers that keep every frame on the screen, so a shadow cannot go past its edge.
+KEEP_FRAMES_ON_SCREEN = ()
+
+
+class MovesUnderAManager(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desk = desktop.XDesktop(FIXTURE, MANAGER)
+        cls.windows = {
+            "Ordinary": desk.open(b"Ordinary", at=(150, 120)),
+            "Static gravity": desk.open(b"Static gravity", at=(200, 160), extra="static"),
+            "Own frame": desk.open(b"Own frame", at=(250, 180), size=(340, 260),
+                                   extra="csd " + " ".join(map(str, SHADOW))),
+            "Minimised": desk.open(b"Minimised", at=(180, 140), state="iconic"),
+            # Opened last, so above the others.
+            "Covering": desk.open(b"Covering", at=(120, 100), size=(500, 400)),
+        }
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def topleft(self, typed):
+        return subprocess.run([TOPLEFT], env=self.desk.env, input=typed, capture_output=True,
+                              timeout=60)
+
+    def number_of(self, title):
+        run = self.topleft(b"")
+        self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
+        return desktop.titles_before_prompt(run.stdout).index(title.encode())
+
+    def places(self):
+        return {name: self.desk.where(window) for name, window in self.windows.items()}
+
+    def move(self, name):
+        """Moves one window; returns (the run, where every window was before, after)."""
+        number = self.number_of(name)
+        before = self.places()
+        run = self.topleft(b"%d\n" % number)
+        return run, before, self.places()
+
+    def assert_moved_or_reported(self, name):
+        run, before, after = self.move(name)
+        if run.returncode == 0:
+            self.assertEqual(run.stderr, b"")
+            # No waiting: once topleft has ended with 0, the window is there.
+            width, height = before[name][2:4]
+            self.assertEqual(after[name][:5], (0, 0, width, height, 1), "not at the corner, on top")
+            if MANAGER in desktop.EWMH_MANAGERS:
+                self.assertEqual(after[name][5], 1, "not the active window")
+            if MANAGER != "i3":  # i3 tiles the others again in the room the window left
+                for other in self.windows:
+                    if other != name:
+                        self.assertEqual(after[other][:4], before[other][:4], f"{other} moved")
+            return True
+        # Not moved: one line that names the window and says truly where it is.
+        self.assertEqual(run.returncode, 1)
+        message = run.stderr.decode()
+        self.assertEqual(message.count("\n"), 1, message)
+        self.assertTrue(message.startswith(f'topleft: "{name}" could not be moved: '), message)
+        corner = re.search(r"kept it at \((-?\d+), (-?\d+)\)", message)
+        if corner:
+            self.assertEqual(tuple(map(int, corner.groups())), after[name][:2], message)
+        return False
+
+    def test_ordinary_window(self):
+        self.assertTrue(self.assert_moved_or_reported("Ordinary"))
+
+    def test_window_with_static_gravity(self):
+        self.assertTrue(self.assert_moved_or_reported("Static gravity"))
+
+    def test_window_drawing_its_own_frame(self):
+        moved = self.assert_moved_or_reported("Own frame")
+        self.assertEqual(moved, MANAGER not in KEEP_FRAMES_ON_SCREEN)
+
+    def test_minimised_window(self):
+        self.assertTrue(self.assert_moved_or_reported("Minimised"))
+
+    def test_window_closed_before_the_answer(self):
+        doomed = self.desk.open(b"Doomed", at=(300, 300))
+        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            listing = desktop.read_until(tool.stdout, desktop.PROMPT)
+            number = desktop.titles_before_prompt(listing).index(b"Doomed")
+            self.desk.ask(f"destroy {doomed}")
+            out, err = tool.communicate(b"%d\n" % number, timeout=60)
+        finally:
+            desktop.stop(tool)
+        self.assertEqual((tool.returncode, out),  (1, b""))
+        self.assertEqual(err, b"topleft: the window closed before it could be moved.\n")
+
+
+class RefusingManager(MovesUnderAManager):
+    """Under a manager that refuses every move, every move is reported and nothing moves."""
+
+    def assert_refused(self, name, corner):
+        run, before, after = self.move(name)
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stderr.decode(), f'topleft: "{name}" could not be moved: the window '
+                                              f'manager kept it at {corner}.\n')
+        self.assertEqual(after, before)
+
+    def test_ordinary_window(self):
+        self.assert_refused("Ordinary", (150, 120))
+
+    def test_window_with_static_gravity(self):
+        self.assert_refused("Static gravity", (200, 160))
+
+    def test_minimised_window(self):
+        self.assert_refused("Minimised", (180, 140))
+
+    def test_window_drawing_its_own_frame(self):
+        # Inside its one-pixel border and its shadow.
+        self.assert_refused("Own frame", (250 + 1 + SHADOW[0], 180 + 1 + SHADOW[2]))
+
+
+if __name__ == "__main__":
+    TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
+    case = RefusingManager if MANAGER == "refuse" else MovesUnderAManager
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
