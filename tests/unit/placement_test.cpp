@@ -170,7 +170,7 @@ TEST_F(Placement, MovesThatDidNotHappenAreReported)
         std::size_t calls;
     } cases[] = {
         {Response::Refuses, "topleft: \"Window 2\" could not be moved: the window manager kept it where it was.\n", 1},
-        {Response::Shifts, "topleft: \"Window 2\" was put at (12, 40), not at the corner.\n", 1},
+        {Response::Shifts, "topleft: \"Window 2\" is at (12, 40), not at the corner.\n", 1},
         {Response::Grows, "topleft: \"Window 2\" changed size from 302x202 to 302x222.\n", 1},
         {Response::StopsAnswering, "topleft: \"Window 2\" is not responding; it was not moved.\n", 0},
     };

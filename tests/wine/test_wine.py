@@ -75,6 +75,7 @@ class WineDesktop:
         """Runs the tool; its text-mode line ends (CR LF) are read back as plain line feeds."""
         run = self.wine(["wine", TOPLEFT], input=typed)
         run.stdout = run.stdout.replace(b"\r\n", b"\n")
+        run.stderr = run.stderr.replace(b"\r\n", b"\n")
         return run
 
     def close_windows(self, title):
@@ -164,7 +165,32 @@ class TopleftUnderWine(unittest.TestCase):
                 self.assertTrue(run.stdout.endswith(PROMPT))
                 self.assertEqual(self.desk.state(), before)
 
-    def test_prompt_is_shown_before_input_and_a_closed_window_is_no_error(self):
+    def assert_not_moved(self, title, message):
+        before = self.desk.state()
+        run = self.desk.topleft(b"%d\n" % self.number_of(title))
+        self.assertEqual((run.returncode, run.stderr), (1, message))
+        self.assertEqual({row[0]: row[3:7] for row in self.desk.state()},
+                         {row[0]: row[3:7] for row in before})
+
+    def test_window_refusing_the_move_is_reported(self):
+        self.assert_not_moved(b"Fixture refuses",
+                              b'topleft: "Fixture refuses" is at (390, 300), not at the corner.\n')
+
+    def test_window_landing_elsewhere_is_reported(self):
+        run = self.desk.topleft(b"%d\n" % self.number_of(b"Fixture shifts"))
+        self.assertEqual((run.returncode, run.stderr),
+                         (1, b'topleft: "Fixture shifts" is at (12, 40), not at the corner.\n'))
+        moved = [row for row in self.desk.state() if row[7] == b"Fixture shifts"][0]
+        self.assertEqual(moved[3:5], (12, 40))
+
+    def test_window_not_responding_is_reported_and_holds_nothing_up(self):
+        self.desk.fixture.stdin.write(b"hang\n")
+        self.desk.fixture.stdin.flush()
+        self.assertEqual(desktop.read_until(self.desk.fixture.stdout, b"hung\n"), b"hung\n")
+        self.assert_not_moved(b"Fixture hung",
+                              b'topleft: "Fixture hung" is not responding; it was not moved.\n')
+
+    def test_prompt_is_shown_before_input_and_a_closed_window_is_reported(self):
         title = b"Fixture visible B"
         tool = subprocess.Popen(["wine", TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -177,7 +203,8 @@ class TopleftUnderWine(unittest.TestCase):
             out, err = tool.communicate(b"%d\n" % number, timeout=60)
         finally:
             desktop.stop(tool)
-        self.assertEqual((tool.returncode, out, err), (0, b"", b""))
+        self.assertEqual((tool.returncode, out), (1, b""))
+        self.assertEqual(err.replace(b"\r\n", b"\n"), b"topleft: the window closed before it could be moved.\n")
         self.assertNotIn(title, self.desk.enumeration())
 
 

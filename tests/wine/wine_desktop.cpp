@@ -1,7 +1,10 @@
 // A Windows test program for the end-to-end tests under Wine.
 //   wine_desktop serve   opens the test windows, prints "ready", and keeps them until its
 //                        standard input closes; a line "close TITLE" on it destroys the windows
-//                        of that title and answers "closed"
+//                        of that title and answers "closed"; a line "hang" makes the thread of
+//                        the window "Fixture hung" stop taking messages and answers "hung".
+//                        "Fixture refuses" refuses every move (WM_WINDOWPOSCHANGING) and
+//                        "Fixture shifts" lands 12 pixels right and 40 down of where it is put
 //   wine_desktop enum    prints user32's own enumeration of titled top-level windows, in the
 //                        listing's format
 //   wine_desktop state   prints, for each titled top-level window in enumeration order, its
@@ -42,6 +45,49 @@ BOOL CALLBACK PrintState(HWND window, LPARAM)
     return TRUE;
 }
 
+// Refuses every move: the position asked for is taken back before it happens.
+LRESULT CALLBACK RefusingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_WINDOWPOSCHANGING)
+        reinterpret_cast<WINDOWPOS*>(lParam)->flags |= SWP_NOMOVE;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Lands a little off wherever it is put.
+LRESULT CALLBACK ShiftingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_WINDOWPOSCHANGING) {
+        auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
+        if (!(position->flags & SWP_NOMOVE)) {
+            position->x += 12;
+            position->y += 40;
+        }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD HungThread;
+HANDLE HungWindowOpen;
+
+// The thread of "Fixture hung": takes messages until told to hang, then never again.
+DWORD WINAPI HangingThread(LPVOID)
+{
+    CreateWindowExA(0, "WineDesktopFixture", "Fixture hung", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 380, 290, 210,
+                    120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetEvent(HungWindowOpen);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == WM_APP + 1) {
+            std::printf("hung\n");
+            std::fflush(stdout);
+            for (;;)
+                Sleep(INFINITE);
+        }
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
 // Windows belong to the main thread, so commands read here are posted to it.
 DWORD WINAPI ReadCommands(LPVOID mainThread)
 {
@@ -51,6 +97,8 @@ DWORD WINAPI ReadCommands(LPVOID mainThread)
         line[std::strcspn(line, "\r\n")] = '\0';
         if (std::strncmp(line, "close ", 6) == 0)
             PostThreadMessageA(owner, WM_APP, 0, reinterpret_cast<LPARAM>(new std::string(line + 6)));
+        else if (std::strcmp(line, "hang") == 0)
+            PostThreadMessageA(HungThread, WM_APP + 1, 0, 0);
     }
     PostThreadMessageA(owner, WM_QUIT, 0, 0);
     return 0;
@@ -65,10 +113,11 @@ void Close(const std::string* title)
     std::fflush(stdout);
 }
 
-HWND Open(const std::string& title, int x, int y, int width, int height, int show)
+HWND Open(const std::string& title, int x, int y, int width, int height, int show,
+          const char* windowClass = "WineDesktopFixture")
 {
-    HWND window = CreateWindowExA(0, "WineDesktopFixture", title.c_str(), WS_OVERLAPPEDWINDOW, x, y,
-                                  width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND window = CreateWindowExA(0, windowClass, title.c_str(), WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     if (show >= 0)
         ShowWindow(window, show);
     return window;
@@ -81,6 +130,12 @@ int Serve()
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "WineDesktopFixture";
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    RegisterClassA(&windowClass);
+    windowClass.lpfnWndProc = RefusingWindowProc;
+    windowClass.lpszClassName = "WineDesktopRefusing";
+    RegisterClassA(&windowClass);
+    windowClass.lpfnWndProc = ShiftingWindowProc;
+    windowClass.lpszClassName = "WineDesktopShifting";
     RegisterClassA(&windowClass);
 
     Open("Fixture visible A", 200, 150, 320, 240, SW_SHOWNORMAL);
@@ -95,6 +150,11 @@ int Serve()
     Open("Fixture 100% %s %n %d", 350, 260, 220, 130, SW_SHOWNOACTIVATE);
     Open("Fixture twin", 360, 270, 230, 140, SW_SHOWNOACTIVATE);
     Open("Fixture twin", 370, 280, 240, 150, SW_SHOWNOACTIVATE);
+    Open("Fixture refuses", 390, 300, 250, 160, SW_SHOWNOACTIVATE, "WineDesktopRefusing");
+    Open("Fixture shifts", 400, 310, 260, 170, SW_SHOWNOACTIVATE, "WineDesktopShifting");
+    HungWindowOpen = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CreateThread(nullptr, 0, HangingThread, nullptr, 0, &HungThread);
+    WaitForSingleObject(HungWindowOpen, INFINITE);
 
     const DWORD self = GetCurrentThreadId();
     CreateThread(nullptr, 0, ReadCommands, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(self)),
