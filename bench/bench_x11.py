@@ -1,9 +1,16 @@
 #!/usr/bin/env python3
-"""Times topleft against wmctrl -l and xdotool search on Xvfb with openbox, at 1,000 and then
-10,000 titled windows, in one run. Prints medians, ratios, peak memory, the lines each printed,
-and topleft's round trips to the X server, counted by delaying every answer of the server.
+"""Times topleft on Xvfb against its peers, in one run:
+- under openbox at 1,000 titled windows: the whole run (listing, and the verified move of the
+  window listed last, the lowest) and the listing alone, against `wmctrl -l` and
+  `xdotool search --name .`;
+- with no window manager at 10,000 windows: the listing against floor_list (bench/floor_list.c,
+  a reference lister: one QueryTree, every title request pipelined), built here.
+Prints medians, ratios, peak memory, the lines each printed, and topleft's round trips to the X
+server, counted by delaying every answer of the server. The X server, the window manager and every
+program timed share one CPU: on a virtual machine a wake-up across CPUs costs tens of
+milliseconds at random, which would swamp what is measured.
 
-Usage: bench_x11.py [--sizes 1000,10000] [--topleft PATH] [--fixture PATH]
+Usage: bench_x11.py [--managed 1000] [--unmanaged 10000] [--topleft PATH] [--fixture PATH]
 (defaults: the programs of the build-linux tree)
 """
 import argparse
@@ -19,75 +26,134 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 import desktop  # noqa: E402
 
 BUILD = os.path.join(HERE, "..", "build-linux")
-options = argparse.ArgumentParser(description="topleft against wmctrl and xdotool on openbox")
-options.add_argument("--sizes", default="1000,10000", help="window counts, ascending")
+options = argparse.ArgumentParser(description="topleft against wmctrl, xdotool and floor_list")
+options.add_argument("--managed", type=int, default=1000, help="windows under openbox (0: skip)")
+options.add_argument("--unmanaged", type=int, default=10000, help="windows with no manager (0: skip)")
 options.add_argument("--topleft", default=os.path.join(BUILD, "topleft"))
 options.add_argument("--fixture", default=os.path.join(BUILD, "tests", "x11", "x_desktop"))
-options.add_argument("--manager", choices=("openbox", "none"), default="openbox",
-                     help="none: no window manager (wmctrl then lists nothing)")
+options.add_argument("--spread", action="store_true",
+                     help="let the system spread the programs over its CPUs instead of sharing one")
 ARGS = options.parse_args()
 TOPLEFT, FIXTURE = ARGS.topleft, ARGS.fixture
-SIZES = [int(size) for size in ARGS.sizes.split(",")]
 DELAY = 0.025  # seconds added to every answer of the server when counting round trips
+CPU = None if ARGS.spread else "0"
+
+
+def pin(desk):
+    """Puts the desktop's X server and window manager on the CPU the timed programs run on."""
+    for process in [desk.xvfb] + desk.started if CPU else []:
+        subprocess.run(["taskset", "-p", "-c", CPU, str(process.pid)], check=True,
+                       stdout=subprocess.DEVNULL)
 
 
 def run_measured(command, env, typed=b""):
-    """Runs a command to its end: (seconds, peak resident KiB, lines printed). GNU time reports
-    the peak of the command alone, not of this interpreter it was forked from."""
+    """Runs a command to its end: (seconds, peak resident KiB, lines printed, exit status). GNU
+    time reports the peak of the command alone, not of this interpreter it was forked from."""
     with tempfile.NamedTemporaryFile() as peak:
         start = time.perf_counter()
-        out = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, env=env,
-                             input=typed, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+        pinned = ["taskset", "-c", CPU] if CPU else []
+        run = subprocess.run(pinned + ["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, env=env,
+                             input=typed, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         seconds = time.perf_counter() - start
-        return seconds, int(peak.read().split()[-1]), out.count(b"\n")
+        return seconds, int(peak.read().split()[-1]), run.stdout.count(b"\n"), run.returncode
 
 
-def main():
-    # A screen large enough for 10,000 windows side by side.
-    desk = desktop.XDesktop(FIXTURE, ARGS.manager, 8192, 8192,
+def compare(count, tools, env, repeats):
+    """Times each (name, command, typed) in turn; prints a row each and returns the medians."""
+    medians = {}
+    for name, command, typed in tools:
+        runs = [run_measured(command, env, typed) for _ in range(repeats)]
+        median = statistics.median(r[0] for r in runs)
+        medians[name] = median
+        ratio = median / medians[tools[0][0]]
+        print(f"{count:>8} {name:<30} {median * 1000:>10.1f} {ratio:>10.2f} "
+              f"{max(r[1] for r in runs):>9} {runs[-1][2]:>7} {runs[-1][3]:>5}", flush=True)
+    return medians
+
+
+def round_trips(env, proxy, typed):
+    """topleft's round trips for one run: its extra time through the delaying proxy."""
+    slow_env = dict(env, DISPLAY=proxy.display)
+    fast = statistics.median(run_measured([TOPLEFT], env, typed)[0] for _ in range(3))
+    slow = statistics.median(run_measured([TOPLEFT], slow_env, typed)[0] for _ in range(3))
+    return (slow - fast) / DELAY
+
+
+def header():
+    print(f"{'windows':>8} {'tool':<30} {'median ms':>10} {'x first':>10} {'peak KiB':>9} "
+          f"{'lines':>7} {'exit':>5}")
+
+
+def managed(count):
+    desk = desktop.XDesktop(FIXTURE, "openbox", 8192, 8192,
                             ("--config-file", os.path.join(HERE, "openbox-rc.xml")))
-    env, ask, manager = desk.env, desk.ask, desk.manager
     proxy = None
-
     try:
+        pin(desk)
+        desk.ask(f"many {count} bench_")
+        started = time.monotonic()
+        while int(desk.ask("clients")) < count:
+            time.sleep(0.5)
+        print(f"# {count} windows under openbox ({time.monotonic() - started:.0f} s to take "
+              "them on)", flush=True)
+        # The manager goes on restacking and repainting for a while after the last window.
+        time.sleep(5)
+        header()
+        # The lowest window is listed last; each run moves another one from the bottom of the
+        # stack to its top and to the corner, a move the manager has to carry out in full.
+        lowest = b"%d\n" % (run_measured([TOPLEFT], desk.env, b"x")[2] - 1)
+        medians = compare(count, [("topleft (list, move lowest)", [TOPLEFT], lowest),
+                                  ("topleft (list, move 0)", [TOPLEFT], b"0\n"),
+                                  ("topleft (list only)", [TOPLEFT], b"x"),
+                                  ("wmctrl -l", ["wmctrl", "-l"], b""),
+                                  ("xdotool search --name .", ["xdotool", "search", "--name", "."],
+                                   b"")], desk.env, 7)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
-        slow_env = dict(env, DISPLAY=proxy.display)
-        tools = [("topleft (list, move 0)", [TOPLEFT], b"0\n"),
-                 ("wmctrl -l", ["wmctrl", "-l"], b""),
-                 ("xdotool search --name .", ["xdotool", "search", "--name", "."], b"")]
-        made = 0
-        print(f"{'windows':>8} {'tool':<26} {'median ms':>10} {'x topleft':>10} {'peak KiB':>9} {'lines':>7}")
-        results = {}
-        for count in SIZES:
-            repeats = 7 if count <= 2000 else 3
-            ask(f"many {count - made} bench{count}_")
-            made = count
-            started = time.monotonic()
-            while manager and int(ask("clients")) < count:
-                time.sleep(0.5)
-            print(f"# {count} windows, {ARGS.manager} managing them "
-                  f"({time.monotonic() - started:.0f} s to take them on)", flush=True)
-            # The manager goes on restacking and repainting for a while after the last window.
-            time.sleep(5 if manager else 0)
-            for name, command, typed in tools:
-                runs = [run_measured(command, env, typed) for _ in range(repeats)]
-                median = statistics.median(r[0] for r in runs)
-                results[(count, name)] = median
-                ratio = median / results[(count, tools[0][0])]
-                print(f"{count:>8} {name:<26} {median * 1000:>10.1f} {ratio:>10.1f} "
-                      f"{max(r[1] for r in runs):>9} {runs[-1][2]:>7}", flush=True)
-            fast = statistics.median(run_measured([TOPLEFT], env, b"x")[0] for _ in range(3))
-            slow = statistics.median(run_measured([TOPLEFT], slow_env, b"x")[0] for _ in range(3))
-            print(f"# topleft at {count} windows: {(slow - fast) / DELAY:.1f} round trips "
-                  f"(listing alone, connection set-up included; {DELAY * 1000:.0f} ms added per answer)",
-                  flush=True)
-        for count in SIZES:
-            print(f"# at {count}: wmctrl -l / topleft = "
-                  f"{results[(count, 'wmctrl -l')] / results[(count, tools[0][0])]:.2f}x")
+        listing, moving = round_trips(desk.env, proxy, b"x"), round_trips(desk.env, proxy, lowest)
+        print(f"# round trips: listing {listing:.1f}, listing and verified move {moving:.1f} "
+              f"({DELAY * 1000:.0f} ms added per answer)")
+        for moved in ("lowest", "0"):
+            whole = medians[f"topleft (list, move {moved})"]
+            print(f"# at {count} under openbox: wmctrl -l / topleft (list, move {moved}) = "
+                  f"{medians['wmctrl -l'] / whole:.2f}x; the move costs "
+                  f"{(whole - medians['topleft (list only)']) * 1000:.1f} ms", flush=True)
     finally:
         if proxy:
             proxy.close()
         desk.close()
+
+
+def unmanaged(count, floor):
+    desk = desktop.XDesktop(FIXTURE, "none", 8192, 8192)
+    proxy = None
+    try:
+        pin(desk)
+        desk.ask(f"many {count} bench_")
+        print(f"# {count} windows, no window manager", flush=True)
+        header()
+        medians = compare(count, [("topleft (list only)", [TOPLEFT], b"x"),
+                                  ("floor_list", [floor], b""),
+                                  ("floor_list -t", [floor, "-t"], b"")], desk.env, 9)
+        proxy = desktop.DisplayProxy(desk.display, DELAY)
+        print(f"# round trips: listing {round_trips(desk.env, proxy, b'x'):.1f} "
+              f"({DELAY * 1000:.0f} ms added per answer)")
+        print(f"# at {count} with no manager: topleft (list only) / floor_list = "
+              f"{medians['topleft (list only)'] / medians['floor_list']:.2f}x", flush=True)
+    finally:
+        if proxy:
+            proxy.close()
+        desk.close()
+
+
+def main():
+    with tempfile.TemporaryDirectory() as folder:
+        floor = os.path.join(folder, "floor_list")
+        subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor_list.c"), "-lxcb"],
+                       check=True)
+        if ARGS.managed:
+            managed(ARGS.managed)
+        if ARGS.unmanaged:
+            unmanaged(ARGS.unmanaged, floor)
 
 
 if __name__ == "__main__":

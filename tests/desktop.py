@@ -23,12 +23,12 @@ SESSION_VARIABLES = ("I3SOCK", "SWAYSOCK", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_
 PROMPT = b"Select window : "
 
 
-def start_xvfb(width=1280, height=1024):
+def start_xvfb(width=1280, height=1024, options=()):
     """Starts Xvfb on a free display number; returns (process, display name)."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(
         ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-         "-nolisten", "tcp", "-noreset"],
+         "-nolisten", "tcp", "-noreset", *options],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     number = b""
@@ -151,9 +151,10 @@ class XDesktop:
     """Xvfb, a window manager if asked for, and the X test program that opens and inspects
     windows, in a private home folder."""
 
-    def __init__(self, fixture, manager="none", width=1280, height=1024, manager_options=()):
+    def __init__(self, fixture, manager="none", width=1280, height=1024, manager_options=(),
+                 server_options=()):
         self.folder = tempfile.mkdtemp(prefix="topleft-x11-")
-        self.xvfb, self.display = start_xvfb(width, height)
+        self.xvfb, self.display = start_xvfb(width, height, server_options)
         self.env = {name: value for name, value in os.environ.items()
                     if name not in SESSION_VARIABLES}
         runtime = os.path.join(self.folder, "runtime")

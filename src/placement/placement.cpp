@@ -121,8 +121,8 @@ int PlaceWindow(HWND window)
     if (!GetWindowRect(window, &after))
         return Report(ClosedMessage);
     if (after.left != 0 || after.top != 0)
-        return Report(QuotedTitle(window) + " is at (" + std::to_string(after.left) + ", " +
-                      std::to_string(after.top) + "), not at the corner.");
+        return Report(QuotedTitle(window) + " is at (" + std::to_string(after.left) + ", " + std::to_string(after.top) +
+                      "), not at the corner.");
     const LONG width = before.right - before.left, height = before.bottom - before.top;
     if (after.right - after.left != width || after.bottom - after.top != height)
         return Report(QuotedTitle(window) + " changed size from " + std::to_string(width) + "x" +

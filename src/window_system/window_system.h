@@ -66,7 +66,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
 // manager may frame a window, or frame it anew, at any time).
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 // Moves go through the window manager or compositor, never through the window's own program, so
-// a program that does not respond cannot hold one up: every live window answers at once.
+// a program that does not respond cannot hold one up: the call answers at once.
 LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
                             DWORD_PTR* lpdwResult);
 DWORD GetLastError();

@@ -89,6 +89,12 @@ struct Desktop {
     bool iconic = false;
     xcb_gravity_t gravity = XCB_GRAVITY_NORTH_WEST;
     bool focusable = true;
+    // The windows present as the move begins, sorted: the root's children and the clients the
+    // manager lists.
+    std::vector<xcb_window_t> present;
+    // The server's time as the move begins: managers judge an activation by its time, and one
+    // that comes without a time may be ordered behind focus changes it follows.
+    xcb_timestamp_t now = XCB_CURRENT_TIME;
 };
 
 bool Contains(const xcb_atom_t* atoms, std::uint32_t count, xcb_atom_t atom)
@@ -107,6 +113,12 @@ std::string PropertyText(const xcb_get_property_reply_t* reply)
 Desktop LookAtDesktop(Display& x, xcb_window_t client)
 {
     xcb_connection_t* c = x.connection;
+    // A window of our own, never mapped, whose property change the server stamps with its time.
+    const xcb_window_t stamp = xcb_generate_id(c);
+    const std::uint32_t stampOptions[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(c, 0, stamp, x.root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
+                      XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, stampOptions);
+    xcb_change_property(c, XCB_PROP_MODE_APPEND, stamp, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
     const auto rootAttributes = xcb_get_window_attributes(c, x.root);
     const auto check = xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root);
     const auto supported = xcb_ewmh_get_supported(&x.ewmh, x.screenNumber);
@@ -115,6 +127,8 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
     const auto normalHints = xcb_icccm_get_wm_normal_hints(c, client);
     const auto hints = xcb_icccm_get_wm_hints(c, client);
     const auto protocols = xcb_icccm_get_wm_protocols(c, client, x.ewmh.WM_PROTOCOLS);
+    const auto rootTree = xcb_query_tree(c, x.root);
+    const auto clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
 
     Desktop desktop;
     desktop.managerRunning = ManagerRunning(x, rootAttributes);
@@ -150,6 +164,25 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
         xcb_icccm_get_wm_protocols_reply_wipe(&offered);
     }
     desktop.focusable = !refusesInput || takesFocus;
+    const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, rootTree, nullptr)};
+    if (tree) {
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        desktop.present.assign(children, children + xcb_query_tree_children_length(tree.get()));
+    }
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_reply(&x.ewmh, clientList, &list, nullptr)) {
+        desktop.present.insert(desktop.present.end(), list.windows, list.windows + list.windows_len);
+        xcb_ewmh_get_windows_reply_wipe(&list);
+    }
+    std::sort(desktop.present.begin(), desktop.present.end());
+    // The stamp's event came before the replies read above.
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) {
+        const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY && change->window == stamp)
+            desktop.now = change->time;
+        std::free(event);
+    }
+    xcb_destroy_window(c, stamp);
 
     // A check window that does not point at itself is left over from a manager that has gone.
     xcb_window_t self = XCB_NONE;
@@ -200,69 +233,67 @@ xcb_window_t NormalWindowAbove(Display& x, const xcb_query_tree_reply_t* tree, x
     const xcb_window_t* position = std::find(children, children + count, frame);
     if (position == children + count)
         return frame; // not a child of the root: nothing can be said to be below it
-    std::vector<xcb_window_t> above;
-    for (const xcb_window_t* other = position + 1; other != children + count; ++other)
+    std::vector<xcb_window_t> above; // topmost first
+    for (const xcb_window_t* other = children + count; other-- != position + 1;)
         if (std::binary_search(present.begin(), present.end(), *other))
             above.push_back(*other);
-    if (above.empty())
-        return XCB_NONE;
 
-    std::vector<xcb_get_window_attributes_cookie_t> attributes;
-    attributes.reserve(above.size());
-    for (const xcb_window_t window : above)
-        attributes.push_back(xcb_get_window_attributes(x.connection, window));
-    std::vector<xcb_window_t> seen; // visible top-level windows above the frame, lowest first
-    for (std::size_t i = 0; i < above.size(); ++i) {
-        const Owned<xcb_get_window_attributes_reply_t> reply{
-            xcb_get_window_attributes_reply(x.connection, attributes[i], nullptr)};
-        if (reply && reply->map_state == XCB_MAP_STATE_VIEWABLE && !reply->override_redirect)
-            seen.push_back(above[i]);
-    }
-    // Under a manager, a window with no client inside is one of the manager's own.
-    const std::vector<xcb_window_t> clients = managerRunning ? ManagedClients(x, seen, {}) : seen;
+    // From the top down, a few at a time: one normal window is enough to know, and a window not
+    // yet raised has thousands above it.
+    constexpr std::size_t Batch = 32;
+    for (std::size_t first = 0; first < above.size(); first += Batch) {
+        const std::size_t end = std::min(above.size(), first + Batch);
+        std::vector<xcb_get_window_attributes_cookie_t> attributes;
+        for (std::size_t i = first; i < end; ++i)
+            attributes.push_back(xcb_get_window_attributes(x.connection, above[i]));
+        std::vector<xcb_window_t> visible;
+        for (std::size_t i = first; i < end; ++i) {
+            const Owned<xcb_get_window_attributes_reply_t> reply{
+                xcb_get_window_attributes_reply(x.connection, attributes[i - first], nullptr)};
+            if (reply && reply->map_state == XCB_MAP_STATE_VIEWABLE && !reply->override_redirect)
+                visible.push_back(above[i]);
+        }
+        // Under a manager, a window with no client inside is one of the manager's own.
+        const std::vector<xcb_window_t> clients = managerRunning ? ManagedClients(x, visible, {}) : visible;
 
-    struct Looks {
-        xcb_window_t window;
-        xcb_get_property_cookie_t type, state, transientFor;
-    };
-    std::vector<Looks> looks;
-    for (const xcb_window_t other : clients)
-        if (other != XCB_NONE)
-            looks.push_back({other, xcb_ewmh_get_wm_window_type(&x.ewmh, other), xcb_ewmh_get_wm_state(&x.ewmh, other),
-                             xcb_icccm_get_wm_transient_for(x.connection, other)});
-    xcb_window_t covering = XCB_NONE;
-    for (const Looks& look : looks) {
-        const Owned<xcb_get_property_reply_t> type{xcb_get_property_reply(x.connection, look.type, nullptr)};
-        const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, look.state, nullptr)};
-        xcb_window_t owner = XCB_NONE;
-        const bool dialog =
-            xcb_icccm_get_wm_transient_for_reply(x.connection, look.transientFor, &owner, nullptr) && owner == client;
-        if (covering == XCB_NONE && !dialog && !StaysAbove(x, type.get(), state.get()))
-            covering = look.window;
+        struct Looks {
+            xcb_window_t window;
+            xcb_get_property_cookie_t type, state, transientFor;
+        };
+        std::vector<Looks> looks;
+        for (const xcb_window_t other : clients)
+            if (other != XCB_NONE)
+                looks.push_back({other, xcb_ewmh_get_wm_window_type(&x.ewmh, other),
+                                 xcb_ewmh_get_wm_state(&x.ewmh, other),
+                                 xcb_icccm_get_wm_transient_for(x.connection, other)});
+        xcb_window_t covering = XCB_NONE;
+        for (const Looks& look : looks) {
+            const Owned<xcb_get_property_reply_t> type{xcb_get_property_reply(x.connection, look.type, nullptr)};
+            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, look.state, nullptr)};
+            xcb_window_t owner = XCB_NONE;
+            const bool dialog =
+                xcb_icccm_get_wm_transient_for_reply(x.connection, look.transientFor, &owner, nullptr) &&
+                owner == client;
+            if (covering == XCB_NONE && !dialog && !StaysAbove(x, type.get(), state.get()))
+                covering = look.window;
+        }
+        if (covering != XCB_NONE)
+            return covering;
     }
-    return covering;
+    return XCB_NONE;
 }
 
-// The windows present when a move begins, sorted: the root's children and the clients the
-// manager lists.
-std::vector<xcb_window_t> PresentWindows(Display& x)
-{
-    const auto treeCookie = xcb_query_tree(x.connection, x.root);
-    const auto listCookie = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
-    std::vector<xcb_window_t> present;
-    const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, treeCookie, nullptr)};
-    if (tree) {
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        present.assign(children, children + xcb_query_tree_children_length(tree.get()));
-    }
-    xcb_ewmh_get_windows_reply_t list;
-    if (xcb_ewmh_get_client_list_reply(&x.ewmh, listCookie, &list, nullptr)) {
-        present.insert(present.end(), list.windows, list.windows + list.windows_len);
-        xcb_ewmh_get_windows_reply_wipe(&list);
-    }
-    std::sort(present.begin(), present.end());
-    return present;
-}
+// The last look at a window: the frame found around it, so that it need not be searched for
+// again while the client stays where it was, and the whole observation, which serves as the answer
+// to a question asked again at once.
+struct Memory {
+    xcb_window_t client = XCB_NONE;
+    xcb_window_t parent = XCB_NONE, frame = XCB_NONE;
+    Seen seen;
+    Clock::time_point at;
+};
+Memory Last;
+constexpr milliseconds Fresh{100};
 
 // Reads where the window is; given the windows present when the move began, also whether it is
 // on top of them and active.
@@ -276,6 +307,9 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
     const auto shadowExtents = xcb_get_property(c, 0, client, x.gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4);
     const auto attributes = xcb_get_window_attributes(c, client);
     const auto parent = xcb_query_tree(c, client);
+    // The frame it was in last time, asked for at once: it is most likely where it still is.
+    const bool knownFrame = Last.client == client && Last.frame != XCB_NONE && Last.frame != client;
+    const auto lastFrame = knownFrame ? xcb_get_geometry(c, Last.frame) : xcb_get_geometry_cookie_t{};
     xcb_query_tree_cookie_t rootTree{};
     xcb_get_property_cookie_t active{};
     if (stacking) {
@@ -290,6 +324,8 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
     const Owned<xcb_get_property_reply_t> shadowReply{xcb_get_property_reply(c, shadowExtents, nullptr)};
     const Owned<xcb_get_window_attributes_reply_t> mapped{xcb_get_window_attributes_reply(c, attributes, nullptr)};
     const Owned<xcb_query_tree_reply_t> up{xcb_query_tree_reply(c, parent, nullptr)};
+    Owned<xcb_get_geometry_reply_t> lastFrameGeometry{knownFrame ? xcb_get_geometry_reply(c, lastFrame, nullptr)
+                                                                 : nullptr};
     const Owned<xcb_query_tree_reply_t> stack{stacking ? xcb_query_tree_reply(c, rootTree, nullptr) : nullptr};
     xcb_window_t activeWindow = XCB_NONE;
     if (stacking && !xcb_ewmh_get_active_window_reply(&x.ewmh, active, &activeWindow, nullptr))
@@ -297,11 +333,21 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
     if (!own || !place || !mapped || !up)
         return seen; // gone
 
-    seen.frame = up->parent == x.root ? client : TopLevelOf(x, up->parent);
-    const Owned<xcb_get_geometry_reply_t> frame{
-        seen.frame == XCB_NONE ? nullptr : xcb_get_geometry_reply(c, xcb_get_geometry(c, seen.frame), nullptr)};
-    if (!frame)
-        return seen;
+    // The frame: the client itself, the frame of last time, or one found anew.
+    const xcb_get_geometry_reply_t* frame = own.get();
+    seen.frame = client;
+    if (up->parent != x.root) {
+        if (knownFrame && up->parent == Last.parent && lastFrameGeometry) {
+            seen.frame = Last.frame;
+        } else {
+            seen.frame = TopLevelOf(x, up->parent);
+            lastFrameGeometry.reset(
+                seen.frame == XCB_NONE ? nullptr : xcb_get_geometry_reply(c, xcb_get_geometry(c, seen.frame), nullptr));
+        }
+        frame = lastFrameGeometry.get();
+        if (!frame)
+            return seen;
+    }
     seen.exists = true;
     seen.frameX = frame->x;
     seen.frameY = frame->y;
@@ -327,7 +373,16 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
         seen.activeWindow = activeWindow;
         seen.active = activeWindow == client;
     }
+    Last = {client, up->parent, seen.frame, seen, Clock::now()};
     return seen;
+}
+
+// What was seen of the window a moment ago, or a new look at it.
+Seen Recall(Display& x, xcb_window_t client, bool managerRunning)
+{
+    if (Last.client == client && Last.seen.exists && Clock::now() - Last.at < Fresh)
+        return Last.seen;
+    return Observe(x, client, managerRunning, nullptr);
 }
 
 // What the move must achieve.
@@ -506,10 +561,10 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
 
     // Every change to the window, its frame and the active window wakes the wait below; asked for
     // before anything is requested, so nothing the manager does is missed.
-    Seen seen = Observe(x, client, desktop.managerRunning, nullptr);
+    Seen seen = Recall(x, client, desktop.managerRunning);
     if (!seen.exists)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
-    const std::vector<xcb_window_t> present = PresentWindows(x);
+    const std::vector<xcb_window_t>& present = desktop.present;
     const std::uint32_t changes = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     Watch(x, client, changes | XCB_EVENT_MASK_FOCUS_CHANGE);
     if (seen.frame != client)
@@ -525,6 +580,12 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                   desktop.managerRunning && desktop.managed,
                   false};
     target.active = target.raise && target.viewable && desktop.activate && desktop.focusable;
+    // A window already where it must be needs nothing of the manager.
+    seen = Observe(x, client, desktop.managerRunning, &present);
+    if (!seen.exists)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (Reached(seen, target))
+        return TRUE;
 
     Way first = Way::Direct;
     if (desktop.managerRunning && !desktop.managed)
@@ -590,7 +651,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
         if (target.raise && way != Way::I3) {
             if (desktop.activate && (round == 0 || !seen.active))
                 xcb_ewmh_request_change_active_window(&x.ewmh, x.screenNumber, client,
-                                                      XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME, XCB_NONE);
+                                                      XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, desktop.now, XCB_NONE);
             if (round > 0 && !seen.onTop && desktop.restack)
                 xcb_ewmh_request_restack_window(&x.ewmh, x.screenNumber, client, XCB_NONE, XCB_STACK_MODE_ABOVE);
             else if (round > 0 && !seen.onTop && way == Way::Ewmh)
@@ -633,7 +694,8 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     Display& x = X();
-    const Seen seen = Observe(x, WindowOf(hWnd), false, nullptr);
+    // Right after a move this is the look that verified it.
+    const Seen seen = Recall(x, WindowOf(hWnd), false);
     if (!seen.exists)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     *lpRect = {seen.Left(), seen.Top(), seen.Left() + seen.width, seen.Top() + seen.height};
