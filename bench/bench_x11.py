@@ -10,8 +10,8 @@ server, counted by delaying every answer of the server. The X server, the window
 program timed share one CPU: on a virtual machine a wake-up across CPUs costs tens of
 milliseconds at random, which would swamp what is measured.
 
-Usage: bench_x11.py [--managed 1000] [--unmanaged 10000] [--topleft PATH] [--fixture PATH]
-(defaults: the programs of the build-linux tree)
+Usage: bench_x11.py [--managed 1000] [--unmanaged 10000] [--spread] [--topleft PATH] [--fixture PATH]
+(installs what it needs and builds the programs of the build-run tree, unless they are given)
 """
 import argparse
 import os
@@ -25,16 +25,18 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 import desktop  # noqa: E402
 
-BUILD = os.path.join(HERE, "..", "build-linux")
+ROOT = os.path.join(HERE, "..")
+BUILD = os.path.join(ROOT, "build-run")
 options = argparse.ArgumentParser(description="topleft against wmctrl, xdotool and floor_list")
 options.add_argument("--managed", type=int, default=1000, help="windows under openbox (0: skip)")
 options.add_argument("--unmanaged", type=int, default=10000, help="windows with no manager (0: skip)")
-options.add_argument("--topleft", default=os.path.join(BUILD, "topleft"))
-options.add_argument("--fixture", default=os.path.join(BUILD, "tests", "x11", "x_desktop"))
+options.add_argument("--topleft")
+options.add_argument("--fixture")
 options.add_argument("--spread", action="store_true",
                      help="let the system spread the programs over its CPUs instead of sharing one")
 ARGS = options.parse_args()
-TOPLEFT, FIXTURE = ARGS.topleft, ARGS.fixture
+TOPLEFT = ARGS.topleft or os.path.join(BUILD, "topleft")
+FIXTURE = ARGS.fixture or os.path.join(BUILD, "tests", "x11", "x_desktop")
 DELAY = 0.025  # seconds added to every answer of the server when counting round trips
 CPU = None if ARGS.spread else "0"
 
@@ -146,6 +148,10 @@ def unmanaged(count, floor):
 
 
 def main():
+    subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "bench"], check=True)
+    if not (ARGS.topleft and ARGS.fixture):
+        for step in (["cmake", "--preset", "run"], ["cmake", "--build", "--preset", "run"]):
+            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     with tempfile.TemporaryDirectory() as folder:
         floor = os.path.join(folder, "floor_list")
         subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor_list.c"), "-lxcb"],

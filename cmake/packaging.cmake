@@ -1,12 +1,19 @@
 # Packages made by CPack from the installation: a .deb on Linux, whose dependencies are read off
 # the program's shared libraries, and a .zip on Windows.
 set(CPACK_PACKAGE_NAME topleft)
+# The contact a package names; the project has no address of its own yet, so a packager sets one.
+set(TOPLEFT_MAINTAINER "The topleft developers <topleft@example.org>" CACHE STRING
+    "The maintainer a package names, as: Name <address>")
 set(CPACK_PACKAGE_VENDOR "The topleft developers")
-set(CPACK_PACKAGE_CONTACT "The topleft developers")
+set(CPACK_PACKAGE_CONTACT "${TOPLEFT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Lists the titled top-level windows of the desktop, numbered from 0, reads one number and moves that window to the top-left corner of the screen and to the top of the stacking order, keeping its size.")
+# Lines of at most 80 characters, as Debian's package descriptions have them.
+set(CPACK_PACKAGE_DESCRIPTION "Lists the titled top-level windows of the desktop, numbered from 0, reads
+one number and moves that window to the top-left corner of the screen and to
+the top of the stacking order, keeping its size. The move is read back from
+the window system, and one that did not happen is reported.")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 
 if(WIN32)
@@ -17,6 +24,7 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION x11)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOPLEFT_MAINTAINER}")
 endif()
 # Packages carry the program without its debugging data.
 set(CPACK_STRIP_FILES ON)

@@ -7,7 +7,6 @@ Usage: demo_desktop.py TOPLEFT X_DESKTOP
 import os
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 import desktop  # noqa: E402
@@ -30,18 +29,18 @@ def open_windows(desk):
 
 def main(topleft, fixture_program):
     desk = desktop.XDesktop(fixture_program, "openbox")
-    env, ask = desk.env, desk.ask
+    env = desk.env
 
     try:
         windows = open_windows(desk)
         print(f"Demo desktop on {desk.display} (Xvfb with openbox), {len(windows)} windows of ours:")
         sys.stdout.flush()
         status = subprocess.run([topleft], env=env).returncode
-        time.sleep(0.3)  # the window manager moves the window in its own time
         print(f"\ntopleft exited with status {status}. The windows now:")
         for title, window in windows.items():
-            x, y, width, height, top = ask(f"where {window}").split()
-            print(f"  {title:<18} frame at ({x}, {y}), {width}x{height}{', on top' if top == '1' else ''}")
+            x, y, width, height, top, active = desk.where(window)
+            print(f"  {title:<18} frame at ({x}, {y}), {width}x{height}"
+                  f"{', on top' if top else ''}{', active' if active else ''}")
     finally:
         desk.close()
 

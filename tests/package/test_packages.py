@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""What users get: `cmake --install` of a build tree, the .deb (unpacked with dpkg -x and run on
-a private Xvfb) and the Windows .zip.
+"""What users get: `cmake --install` of a build tree, the .deb (checked by lintian, unpacked with
+dpkg -x and run on a private Xvfb) and the Windows .zip.
 
 Usage: test_packages.py BUILD_DIR install|deb|zip [X_DESKTOP]
 """
+import gzip
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -38,7 +40,7 @@ class Install(unittest.TestCase):
             self.assertEqual((run.returncode, run.stdout), (1, b""))
             self.assertIn(b"DISPLAY is not set", run.stderr)
 
-            page = os.path.join(prefix, "share", "man", "man1", "topleft.1")
+            page = os.path.join(prefix, "share", "man", "man1", "topleft.1.gz")
             shown = subprocess.run(["man", "--warnings", "-l", page], capture_output=True,
                                    env=dict(os.environ, MANWIDTH="80", MANPAGER="cat",
                                             PAGER="cat"))
@@ -51,6 +53,29 @@ class Install(unittest.TestCase):
 
 
 class Deb(unittest.TestCase):
+    def test_lintian_finds_nothing(self):
+        with tempfile.TemporaryDirectory() as folder:
+            checked = subprocess.run(["lintian", "--allow-root", "--fail-on", "error,warning",
+                                      package(folder)], capture_output=True, text=True)
+        findings = [line for line in checked.stdout.splitlines() if line[:2] in ("E:", "W:")]
+        self.assertEqual((checked.returncode, findings), (0, []), checked.stdout + checked.stderr)
+
+    def test_documents_where_debian_keeps_them(self):
+        with tempfile.TemporaryDirectory() as folder:
+            root = os.path.join(folder, "root")
+            subprocess.run(["dpkg", "-x", package(folder), root], check=True)
+            docs = os.path.join(root, "usr", "share", "doc", "topleft")
+            with open(os.path.join(docs, "copyright")) as copyright:
+                self.assertTrue(copyright.readline().startswith("Format: https://www.debian.org/"))
+            with gzip.open(os.path.join(docs, "changelog.gz"), "rt") as changelog:
+                self.assertTrue(changelog.readline().startswith("topleft (0.1.0) "))
+            # The README's picture is where the README points.
+            with open(os.path.join(docs, "README.md")) as readme:
+                pictures = re.findall(r"!\[[^]]*\]\(([^)]+)\)", readme.read())
+            self.assertTrue(pictures)
+            for picture in pictures:
+                self.assertTrue(os.path.isfile(os.path.join(docs, picture)), picture)
+
     def test_unpacked_package_runs(self):
         with tempfile.TemporaryDirectory() as folder:
             deb = package(folder)
@@ -60,7 +85,7 @@ class Deb(unittest.TestCase):
                 self.assertIn(library, depends)
             root = os.path.join(folder, "root")
             subprocess.run(["dpkg", "-x", deb, root], check=True)
-            self.assertTrue(os.path.isfile(os.path.join(root, "usr/share/man/man1/topleft.1")))
+            self.assertTrue(os.path.isfile(os.path.join(root, "usr/share/man/man1/topleft.1.gz")))
             program = os.path.join(root, "usr", "bin", "topleft")
 
             desk = desktop.XDesktop(FIXTURE)
@@ -85,7 +110,8 @@ class Zip(unittest.TestCase):
             with zipfile.ZipFile(archive) as contents:
                 names = sorted(contents.namelist())
                 top = os.path.basename(archive)[:-len(".zip")]
-                self.assertEqual(names, [f"{top}/README.md", f"{top}/topleft.exe"])
+                self.assertEqual(names, [f"{top}/LICENSE", f"{top}/README.md", f"{top}/topleft.exe"])
+                self.assertIn(b"MIT License", contents.read(f"{top}/LICENSE"))
                 self.assertEqual(contents.read(f"{top}/topleft.exe")[:2], b"MZ")
                 self.assertIn(b"Select window", contents.read(f"{top}/README.md"))
 
