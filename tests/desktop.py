@@ -110,6 +110,27 @@ def titles_before_prompt(output):
     return listed_titles(output[:-len(PROMPT)])
 
 
+def answer(program, env, choose, meanwhile=None, limit=60):
+    """Runs the program as a user would: reads its listing up to the prompt, then types what
+    choose(titles) returns, after calling meanwhile() if given. Returns (titles, typed, exit
+    status, what followed the prompt on standard output, standard error). A run that hangs is
+    stopped after `limit` seconds and fails."""
+    tool = subprocess.Popen([program], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    watchdog = threading.Timer(limit, tool.kill)
+    watchdog.start()
+    try:
+        titles = titles_before_prompt(read_until(tool.stdout, PROMPT))
+        typed = choose(titles)
+        if meanwhile:
+            meanwhile()
+        out, err = tool.communicate(typed)
+    finally:
+        watchdog.cancel()
+        stop(tool)
+    return titles, typed, tool.returncode, out, err
+
+
 def wait_for(check, seconds=20):
     """Polls check() until it returns something true or `seconds` pass; returns its last value.
     For what other programs do in their own time, such as a window manager's move."""

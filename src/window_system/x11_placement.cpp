@@ -312,9 +312,11 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
     const auto lastFrame = knownFrame ? xcb_get_geometry(c, Last.frame) : xcb_get_geometry_cookie_t{};
     xcb_query_tree_cookie_t rootTree{};
     xcb_get_property_cookie_t active{};
+    xcb_get_input_focus_cookie_t focus{};
     if (stacking) {
         rootTree = xcb_query_tree(c, x.root);
         active = xcb_ewmh_get_active_window(&x.ewmh, x.screenNumber);
+        focus = xcb_get_input_focus(c);
     }
 
     Seen seen;
@@ -330,6 +332,7 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
     xcb_window_t activeWindow = XCB_NONE;
     if (stacking && !xcb_ewmh_get_active_window_reply(&x.ewmh, active, &activeWindow, nullptr))
         activeWindow = XCB_NONE;
+    const Owned<xcb_get_input_focus_reply_t> focused{stacking ? xcb_get_input_focus_reply(c, focus, nullptr) : nullptr};
     if (!own || !place || !mapped || !up)
         return seen; // gone
 
@@ -371,7 +374,9 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
         seen.coveredBy = NormalWindowAbove(x, stack.get(), seen.frame, client, managerRunning, *present);
         seen.onTop = seen.coveredBy == XCB_NONE;
         seen.activeWindow = activeWindow;
-        seen.active = activeWindow == client;
+        // The manager's word, or, where it names no window, the keyboard's focus: openbox under
+        // load has been seen to give the focus and never name the window.
+        seen.active = activeWindow == client || (activeWindow == XCB_NONE && focused && focused->focus == client);
     }
     Last = {client, up->parent, seen.frame, seen, Clock::now()};
     return seen;

@@ -13,7 +13,6 @@ import shlex
 import subprocess
 import sys
 import tempfile
-import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -111,18 +110,10 @@ class Churn(unittest.TestCase):
 
     def run_once(self, typed_for):
         """One run: the listing, the number typed_for(titles) chooses, (titles, number, run)."""
-        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        watchdog = threading.Timer(60, tool.kill)  # a hang fails the run instead of the suite
-        watchdog.start()
-        try:
-            titles = desktop.titles_before_prompt(desktop.read_until(tool.stdout, PROMPT))
-            number = typed_for(titles)
-            out, err = tool.communicate(b"%d\n" % number)
-        finally:
-            watchdog.cancel()
-            desktop.stop(tool)
-        return titles, number, (tool.returncode, out, err)
+        chosen = []
+        titles, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda t: chosen.append(typed_for(t)) or b"%d\n" % chosen[0])
+        return titles, chosen[0], (status, out, err)
 
     def test_listing_and_moving_while_windows_come_and_go(self):
         self.desk = desk = desktop.XDesktop(FIXTURE, MANAGER)

@@ -41,24 +41,17 @@ class MovesUnderAManager(unittest.TestCase):
     def tearDownClass(cls):
         cls.desk.close()
 
-    def topleft(self, typed):
-        return subprocess.run([TOPLEFT], env=self.desk.env, input=typed, capture_output=True,
-                              timeout=60)
-
-    def number_of(self, title):
-        run = self.topleft(b"")
-        self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
-        return desktop.titles_before_prompt(run.stdout).index(title.encode())
-
     def places(self):
         return {name: self.desk.where(window) for name, window in self.windows.items()}
 
     def move(self, name):
-        """Moves one window; returns (the run, where every window was before, after)."""
-        number = self.number_of(name)
+        """Moves one window, chosen from the run's own listing; returns (the run, where every
+        window was before, after)."""
         before = self.places()
-        run = self.topleft(b"%d\n" % number)
-        return run, before, self.places()
+        _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                lambda titles: b"%d\n" % titles.index(name.encode()))
+        self.assertEqual(out, b"")
+        return subprocess.CompletedProcess(TOPLEFT, status, out, err), before, self.places()
 
     def assert_moved_or_reported(self, name):
         run, before, after = self.move(name)
@@ -99,16 +92,10 @@ class MovesUnderAManager(unittest.TestCase):
 
     def test_window_closed_before_the_answer(self):
         doomed = self.desk.open(b"Doomed", at=(300, 300))
-        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            listing = desktop.read_until(tool.stdout, desktop.PROMPT)
-            number = desktop.titles_before_prompt(listing).index(b"Doomed")
-            self.desk.ask(f"destroy {doomed}")
-            out, err = tool.communicate(b"%d\n" % number, timeout=60)
-        finally:
-            desktop.stop(tool)
-        self.assertEqual((tool.returncode, out),  (1, b""))
+        _, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
+            lambda: self.desk.ask(f"destroy {doomed}"))
+        self.assertEqual((status, out), (1, b""))
         self.assertEqual(err, b"topleft: the window closed before it could be moved.\n")
 
 

@@ -89,10 +89,10 @@ class TopleftOnX11(unittest.TestCase):
 
     def assert_moves(self, name, typed_for_number):
         window = self.windows[name]
-        number = self.listed_number(name, self.listing())
         before = {other: self.desk.where(w) for other, w in self.windows.items()}
-        run = self.desk.topleft(typed_for_number(number))
-        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        _, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda titles: typed_for_number(self.listed_number(name, titles)))
+        self.assertEqual((status, out, err), (0, b"", b""))
         # Read back at once: topleft ends with 0 only once the window is there.
         self.assertEqual(self.desk.where(window)[:5], (0, 0) + SIZE + (1,), "not at the corner, on top")
         for other, w in self.windows.items():
@@ -126,15 +126,10 @@ class TopleftOnX11(unittest.TestCase):
 
     def test_window_closed_after_listing_is_reported(self):
         doomed = self.desk.open(b"Doomed window")
-        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            titles = desktop.titles_before_prompt(desktop.read_until(tool.stdout, desktop.PROMPT))
-            self.desk.ask(f"destroy {doomed}")
-            out, err = tool.communicate(b"%d\n" % titles.index(b"Doomed window"), timeout=60)
-        finally:
-            desktop.stop(tool)
-        self.assertEqual((tool.returncode, out), (1, b""))
+        _, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed window"),
+            lambda: self.desk.ask(f"destroy {doomed}"))
+        self.assertEqual((status, out), (1, b""))
         self.assertEqual(err, b"topleft: the window closed before it could be moved.\n")
 
     def test_unreachable_display(self):

@@ -15,7 +15,8 @@
 //                                          _NET_FRAME_EXTENTS leaves out; for a window drawing its
 //                                          own frame, inside its shadow), the window's own size,
 //                                          TOP 1 if it is above every other viewable window opened
-//                                          here, ACTIVE 1 if it is the manager's active window;
+//                                          here, ACTIVE 1 if it is the manager's active window (or,
+//                                          where the manager names none, has the keyboard focus);
 //                                          "gone" once it has gone
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   redirect                            -> 1 when any window manager is running, else 0
@@ -274,8 +275,13 @@ std::string Where(xcb_window_t window)
     Freed<xcb_get_property_reply_t> active{xcb_get_property_reply(
         Connection, xcb_get_property(Connection, 0, Screen->root, Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
         nullptr)};
-    const bool isActive = active && xcb_get_property_value_length(active.reply) == 4 &&
-                          *static_cast<const xcb_window_t*>(xcb_get_property_value(active.reply)) == window;
+    // The window the manager names active; where it names none, the one with the keyboard focus.
+    xcb_window_t named = XCB_NONE;
+    if (active && xcb_get_property_value_length(active.reply) == 4)
+        named = *static_cast<const xcb_window_t*>(xcb_get_property_value(active.reply));
+    Freed<xcb_get_input_focus_reply_t> focus{
+        xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
+    const bool isActive = named == window || (named == XCB_NONE && focus && focus->focus == window);
 
     std::ostringstream out;
     out << x << ' ' << y << ' ' << own->width << ' ' << own->height << ' ' << (top ? 1 : 0) << ' '
