@@ -24,7 +24,8 @@ else()
         src/window_system/window_system_linux.cpp
         src/window_system/window_system_x11.cpp
         src/window_system/x11_placement.cpp
-        src/window_system/i3_ipc.cpp)
+        src/window_system/i3_ipc.cpp
+        src/window_system/window_system_sway.cpp)
     target_link_libraries(window_system PUBLIC window_title last_error PkgConfig::XCB PkgConfig::SIMDJSON)
-    message(STATUS "topleft window system: X11 (libxcb), chosen at run time")
+    message(STATUS "topleft window system: X11 (libxcb) or sway (IPC), chosen at run time")
 endif()

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include <simdjson.h>
 
@@ -100,13 +101,19 @@ Connection::Connection(Connection&& other) noexcept
     other.socket_ = -1;
 }
 
+Connection& Connection::operator=(Connection&& other) noexcept
+{
+    std::swap(socket_, other.socket_);
+    return *this;
+}
+
 Connection::~Connection()
 {
     if (socket_ >= 0)
         close(socket_);
 }
 
-std::optional<std::string> Connection::Ask(std::uint32_t type, std::string_view payload, int timeoutMs)
+bool Connection::Send(std::uint32_t type, std::string_view payload, int timeoutMs)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char header[HeaderSize];
@@ -114,27 +121,44 @@ std::optional<std::string> Connection::Ask(std::uint32_t type, std::string_view 
     std::memcpy(header, Magic, sizeof Magic);
     std::memcpy(header + sizeof Magic, &length, 4);
     std::memcpy(header + sizeof Magic + 4, &type, 4);
-    if (!WriteAll(socket_, header, sizeof header, deadline) ||
-        !WriteAll(socket_, payload.data(), payload.size(), deadline) ||
-        !ReadAll(socket_, header, sizeof header, deadline))
-        return std::nullopt;
+    return WriteAll(socket_, header, sizeof header, deadline) &&
+        WriteAll(socket_, payload.data(), payload.size(), deadline);
+}
 
-    std::uint32_t replyLength = 0, replyType = 0;
-    std::memcpy(&replyLength, header + sizeof Magic, 4);
-    std::memcpy(&replyType, header + sizeof Magic + 4, 4);
-    if (std::memcmp(header, Magic, sizeof Magic) != 0 || replyType != type || replyLength > LargestReply)
+std::optional<Message> Connection::Receive(int timeoutMs)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char header[HeaderSize];
+    if (!ReadAll(socket_, header, sizeof header, deadline))
         return std::nullopt;
-    std::string reply(replyLength, '\0');
-    if (!ReadAll(socket_, reply.data(), reply.size(), deadline))
+    std::uint32_t length = 0;
+    Message message{};
+    std::memcpy(&length, header + sizeof Magic, 4);
+    std::memcpy(&message.type, header + sizeof Magic + 4, 4);
+    if (std::memcmp(header, Magic, sizeof Magic) != 0 || length > LargestReply)
         return std::nullopt;
-    return reply;
+    message.payload.reserve(length + simdjson::SIMDJSON_PADDING);
+    message.payload.resize(length);
+    if (!ReadAll(socket_, message.payload.data(), length, deadline))
+        return std::nullopt;
+    return message;
+}
+
+std::optional<std::string> Connection::Ask(std::uint32_t type, std::string_view payload, int timeoutMs)
+{
+    if (!Send(type, payload, timeoutMs))
+        return std::nullopt;
+    std::optional<Message> reply = Receive(timeoutMs);
+    if (!reply || reply->type != type)
+        return std::nullopt;
+    return std::move(reply->payload);
 }
 
 std::string CommandError(std::string_view reply)
 {
     simdjson::dom::parser parser;
     simdjson::dom::array results;
-    if (parser.parse(simdjson::padded_string(reply)).get_array().get(results))
+    if (parser.parse(reply.data(), reply.size()).get_array().get(results))
         return "an unreadable reply";
     for (const simdjson::dom::element result : results) {
         bool success = false;

@@ -11,7 +11,16 @@
 namespace i3ipc {
 
 constexpr std::uint32_t RunCommand = 0;
+constexpr std::uint32_t Subscribe = 2;
 constexpr std::uint32_t GetTree = 4;
+constexpr std::uint32_t GetVersion = 7;
+// Events carry their type with this bit set.
+constexpr std::uint32_t Event = 0x80000000U;
+
+struct Message {
+    std::uint32_t type;
+    std::string payload; // with room after it for a JSON parser's padding
+};
 
 class Connection {
 public:
@@ -19,19 +28,23 @@ public:
     static std::optional<Connection> Open(const std::string& path);
 
     Connection(Connection&& other) noexcept;
-    Connection& operator=(Connection&&) = delete;
+    Connection& operator=(Connection&& other) noexcept;
     Connection(const Connection&) = delete;
     ~Connection();
 
     // Sends one message and returns the reply's payload; empty when the reply does not come whole
     // within timeoutMs or is not the reply to this message.
     std::optional<std::string> Ask(std::uint32_t type, std::string_view payload, int timeoutMs);
+    // The next message that arrives within timeoutMs, a reply or an event; empty when none came
+    // whole.
+    std::optional<Message> Receive(int timeoutMs);
 
 private:
     explicit Connection(int socket)
         : socket_(socket)
     {
     }
+    bool Send(std::uint32_t type, std::string_view payload, int timeoutMs);
     int socket_;
 };
 

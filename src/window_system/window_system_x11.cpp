@@ -35,15 +35,16 @@ xcb_atom_t InternReply(xcb_connection_t* connection, xcb_intern_atom_cookie_t co
 Display& X()
 {
     static Display display;
-    if (display.connection)
-        return display;
+    return display;
+}
 
+bool Connect()
+{
+    Display& display = X();
     xcb_connection_t* connection = xcb_connect(nullptr, &display.screenNumber);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
-        const char* name = std::getenv("DISPLAY");
-        std::fprintf(stderr, "topleft: cannot open display %s\n", name && *name ? name : "(DISPLAY is not set)");
-        std::exit(1);
+        return false;
     }
     display.connection = connection;
 
@@ -71,7 +72,7 @@ Display& X()
     display.i3SocketPath = InternReply(connection, i3SocketPath);
     display.staysOnTop = InternReply(connection, staysOnTop);
     display.takeFocus = InternReply(connection, takeFocus);
-    return display;
+    return true;
 }
 
 bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttributes)

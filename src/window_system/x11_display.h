@@ -1,6 +1,5 @@
 // What the two halves of the X11 backend share: the one connection with its atoms, the handle
-// conversion, the search for the client window inside a frame, and the backend's calls, which the
-// Linux selector dispatches to.
+// conversion and the search for the client window inside a frame.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -11,8 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "window_system/backends.h"
 #include "window_system/title.h"
-#include "window_system/window_system.h"
 
 namespace x11 {
 
@@ -37,8 +36,7 @@ struct Display {
     ~Display();
 };
 
-// The one connection, opened on first use; not reaching the display ends the program with a
-// message, the only fatal error.
+// The connection Connect opened.
 Display& X();
 
 inline HWND HandleOf(xcb_window_t window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
@@ -60,10 +58,5 @@ std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_windo
 // The root's child that contains the window: its frame under a reparenting window manager;
 // XCB_NONE once the window has gone.
 xcb_window_t TopLevelOf(Display& x, xcb_window_t window);
-
-BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
-int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
-BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
-BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 
 } // namespace x11

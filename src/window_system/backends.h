@@ -1,0 +1,25 @@
+// The Linux backends, each its own set of the window-system calls, and what the selector needs
+// to choose between them. Only the selector (window_system_linux.cpp) calls these directly.
+#pragma once
+
+#include <string>
+
+#include "window_system/window_system.h"
+
+namespace x11 {
+// Opens the connection to the X display; false when it cannot be reached.
+bool Connect();
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+} // namespace x11
+
+namespace sway {
+// Opens the connection to sway's IPC socket at path; false when nothing answers there.
+bool Connect(const std::string& path);
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+} // namespace sway

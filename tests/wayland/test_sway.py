@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""The real topleft on a headless sway, against native Wayland windows of wl_desktop and X
+windows of x_desktop under XWayland: every window listed, and each kind moved to the corner,
+floating, at the size it had on screen, focused, on top of the others.
+
+Usage: test_sway.py TOPLEFT WL_DESKTOP X_DESKTOP
+"""
+import os
+import subprocess
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, ".."))
+import desktop  # noqa: E402
+import sway_desktop  # noqa: E402
+
+TOPLEFT = NATIVE = XPROGRAM = None
+CLOSED = b"topleft: the window closed before it could be moved.\n"
+
+
+class TopleftOnSway(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desk = sway_desktop.SwayDesktop(NATIVE, XPROGRAM)
+        cls.native = {}
+        for title in (b"Native tiled", b"Native floating", b"Native elsewhere", b"Native hidden",
+                      b"Native 100% %s %n", b"\xc3\xa9" * 70):
+            cls.native[title] = desk.native.ask(f"open {title.hex()} 320 240")
+        cls.untitled = desk.native.ask("open - 200 100")
+        desk.native.ask(f"title {desk.native.ask('open - 200 100')} -")  # an empty title
+        cls.x = {}
+        for title in (b"X tiled", b"X floating"):
+            window = desk.x.ask("open 100 100 300 200 mapped")
+            desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
+            cls.x[title] = window
+        desk.wait(lambda: sum(1 for v in desk.views() if v[0].get("window")) == 2, "the X windows")
+        desk.command(f"[app_id={cls.native[b'Native floating']}] floating enable")
+        desk.command(f"[con_id={cls.con(window=cls.x[b'X floating'])}] floating enable")
+        desk.command(f"[app_id={cls.native[b'Native elsewhere']}] move to workspace 2")
+        desk.command(f"[app_id={cls.native[b'Native hidden']}] move scratchpad")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    @classmethod
+    def con(cls, window):
+        return next(node["id"] for node, _, _ in cls.desk.views() if node.get("window") == int(window))
+
+    def listing(self):
+        run = subprocess.run([TOPLEFT], env=self.desk.env, input=b"", capture_output=True, timeout=60)
+        self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
+        return desktop.titles_before_prompt(run.stdout)
+
+    def where(self, title):
+        if title in self.x:
+            return self.desk.where(window=self.x[title])
+        return self.desk.where(app_id=self.native[title])
+
+    def test_every_titled_window_is_listed(self):
+        titles = self.listing()
+        for title in list(self.native) + list(self.x):
+            expected = title if len(title) <= 127 else "é".encode() * 63
+            self.assertEqual(titles.count(expected), 1, title)
+        self.assertEqual(len(titles), len(self.native) + len(self.x), titles)
+        # Floating windows above tiled ones; windows elsewhere after those on show; the
+        # scratchpad's last.
+        self.assertLess(titles.index(b"Native floating"), titles.index(b"Native tiled"))
+        self.assertLess(titles.index(b"X tiled"), titles.index(b"Native elsewhere"))
+        self.assertEqual(titles[-1], b"Native hidden")
+
+    def assert_moves(self, title):
+        before = self.where(title)
+        _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                lambda titles: b"%d\n" % titles.index(title))
+        self.assertEqual((status, out, err), (0, b"", b""))
+        after = self.where(title)
+        # At the corner, floating, as large as it was on screen, focused, on show, on top.
+        self.assertEqual(after[:8], (0, 0, before[2], before[3], True, True, True, True), title)
+
+    def test_moves(self):
+        for title in (b"Native tiled", b"Native floating", b"X tiled", b"X floating"):
+            with self.subTest(title=title):
+                self.assert_moves(title)
+
+    def test_window_on_another_workspace_is_brought_here(self):
+        self.assert_moves(b"Native elsewhere")
+        self.assertEqual(self.where(b"Native elsewhere")[8], "2")
+
+    def test_hidden_window_is_shown(self):
+        before = self.where(b"Native hidden")
+        self.assertEqual(before[6], False)
+        _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                lambda titles: b"%d\n" % titles.index(b"Native hidden"))
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(self.where(b"Native hidden")[:2] + self.where(b"Native hidden")[4:8],
+                         (0, 0, True, True, True, True))
+
+    def test_bad_numbers_move_nothing(self):
+        count = len(self.listing())
+        before = {title: self.where(title) for title in list(self.native) + list(self.x)}
+        for typed, message in ((b"%d\n" % count, b"No window is listed with that number.\n"),
+                               (b"x\n", b"No number was read.\n")):
+            run = subprocess.run([TOPLEFT], env=self.desk.env, input=typed, capture_output=True, timeout=60)
+            self.assertEqual((run.returncode, run.stderr), (1, message))
+        self.assertEqual({title: self.where(title) for title in before}, before)
+
+    def test_window_closed_before_the_answer(self):
+        doomed = self.desk.native.ask(f"open {b'Doomed'.hex()} 200 100")
+        _, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
+            lambda: self.desk.native.ask(f"close {doomed}"))
+        self.assertEqual((status, out, err), (1, b"", CLOSED))
+
+    def test_without_sway_only_xwayland_is_listed(self):
+        env = dict(self.desk.env)
+        del env["SWAYSOCK"]
+        run = subprocess.run([TOPLEFT], env=env, input=b"", capture_output=True, timeout=60)
+        titles = desktop.titles_before_prompt(run.stdout)
+        self.assertEqual(set(titles) & set(self.native), set())
+        self.assertEqual(set(titles) & set(self.x), set(self.x))
+        lines = run.stderr.decode().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertIn("native windows are not listed", lines[0])
+        self.assertEqual(lines[1], "No number was read.")
+
+    def test_nothing_reachable(self):
+        env = dict(self.desk.env, SWAYSOCK=os.path.join(self.desk.folder, "gone.sock"))
+        del env["DISPLAY"]
+        run = subprocess.run([TOPLEFT], env=env, input=b"0\n", capture_output=True, timeout=60)
+        self.assertEqual((run.returncode, run.stdout), (1, b""))
+        self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
+        self.assertIn(b"sway does not answer", run.stderr)
+
+
+if __name__ == "__main__":
+    TOPLEFT, NATIVE, XPROGRAM = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
