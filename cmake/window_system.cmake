@@ -9,6 +9,7 @@ else()
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-ewmh xcb-icccm)
     pkg_check_modules(SIMDJSON REQUIRED IMPORTED_TARGET simdjson)
+    pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
     # Title decoding has no connection in it, so tests and fuzzers can link it alone.
     add_library(window_title STATIC src/window_system/title.cpp)
@@ -25,7 +26,9 @@ else()
         src/window_system/window_system_x11.cpp
         src/window_system/x11_placement.cpp
         src/window_system/i3_ipc.cpp
-        src/window_system/window_system_sway.cpp)
-    target_link_libraries(window_system PUBLIC window_title last_error PkgConfig::XCB PkgConfig::SIMDJSON)
-    message(STATUS "topleft window system: X11 (libxcb) or sway (IPC), chosen at run time")
+        src/window_system/window_system_sway.cpp
+        src/window_system/window_system_kwin.cpp)
+    target_link_libraries(window_system PUBLIC window_title last_error PkgConfig::XCB PkgConfig::SIMDJSON
+                                               PkgConfig::SYSTEMD)
+    message(STATUS "topleft window system: X11 (libxcb), sway (IPC) or KWin (D-Bus), chosen at run time")
 endif()

@@ -74,6 +74,7 @@ def start_session_bus(folder):
     bus = subprocess.Popen(["dbus-daemon", "--nofork", "--config-file", config, "--print-address=1"],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     address = bus.stdout.readline().decode().strip()
+    bus.stdout.close()
     if not address:
         stop(bus)
         raise RuntimeError("the session bus did not start")

@@ -23,3 +23,12 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 } // namespace sway
+
+namespace kwin {
+// Connects to the session bus; false unless KWin is on it.
+bool Connect();
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+} // namespace kwin

@@ -1,6 +1,7 @@
 // The Linux window system: the desktop is only known at run time, so the backend that answers
 // the calls is chosen once, on the first call, from the session: sway's IPC where SWAYSOCK names
-// a socket that answers, else X11. With none to reach, the program ends with one line.
+// a socket that answers; KWin's scripting on a Wayland session whose bus has KWin; else X11.
+// With none to reach, the program ends with one line.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,7 +10,7 @@
 
 namespace {
 
-enum class Backend { X11, Sway };
+enum class Backend { X11, Sway, KWin };
 
 std::string Variable(const char* name)
 {
@@ -22,10 +23,13 @@ Backend Choose()
     const std::string swaySocket = Variable("SWAYSOCK");
     if (!swaySocket.empty() && sway::Connect(swaySocket))
         return Backend::Sway;
+    const bool wayland = !Variable("WAYLAND_DISPLAY").empty() || Variable("XDG_SESSION_TYPE") == "wayland";
+    if (wayland && kwin::Connect())
+        return Backend::KWin;
     if (x11::Connect()) {
         // Under another Wayland compositor the X display is XWayland's, which shows only the
         // windows of X11 programs.
-        if (!Variable("WAYLAND_DISPLAY").empty() || Variable("XDG_SESSION_TYPE") == "wayland")
+        if (wayland)
             std::fputs("topleft: this Wayland desktop shows other programs only their X11 windows; "
                        "its native windows are not listed.\n",
                        stderr);
@@ -46,26 +50,66 @@ Backend Chosen()
 
 } // namespace
 
+// A desktop that was reached but does not list its windows is as good as none.
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
-    return Chosen() == Backend::Sway ? sway::EnumWindows(lpEnumFunc, lParam) : x11::EnumWindows(lpEnumFunc, lParam);
+    switch (Chosen()) {
+    case Backend::Sway:
+        if (sway::EnumWindows(lpEnumFunc, lParam))
+            return TRUE;
+        std::fputs("topleft: sway did not answer.\n", stderr);
+        break;
+    case Backend::KWin:
+        if (kwin::EnumWindows(lpEnumFunc, lParam))
+            return TRUE;
+        std::fputs("topleft: KWin did not answer.\n", stderr);
+        break;
+    case Backend::X11:
+        if (x11::EnumWindows(lpEnumFunc, lParam))
+            return TRUE;
+        std::fputs("topleft: the X server did not answer.\n", stderr);
+        break;
+    }
+    std::exit(1);
 }
 
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 {
-    return Chosen() == Backend::Sway ? sway::GetWindowTextA(hWnd, lpString, nMaxCount)
-                                     : x11::GetWindowTextA(hWnd, lpString, nMaxCount);
+    switch (Chosen()) {
+    case Backend::Sway:
+        return sway::GetWindowTextA(hWnd, lpString, nMaxCount);
+    case Backend::KWin:
+        return kwin::GetWindowTextA(hWnd, lpString, nMaxCount);
+    case Backend::X11:
+        break;
+    }
+    return x11::GetWindowTextA(hWnd, lpString, nMaxCount);
 }
 
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
 {
-    return Chosen() == Backend::Sway ? sway::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags)
-                                     : x11::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+    switch (Chosen()) {
+    case Backend::Sway:
+        return sway::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+    case Backend::KWin:
+        return kwin::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+    case Backend::X11:
+        break;
+    }
+    return x11::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
 }
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
-    return Chosen() == Backend::Sway ? sway::GetWindowRect(hWnd, lpRect) : x11::GetWindowRect(hWnd, lpRect);
+    switch (Chosen()) {
+    case Backend::Sway:
+        return sway::GetWindowRect(hWnd, lpRect);
+    case Backend::KWin:
+        return kwin::GetWindowRect(hWnd, lpRect);
+    case Backend::X11:
+        break;
+    }
+    return x11::GetWindowRect(hWnd, lpRect);
 }
 
 // No message reaches the window's program here, so there is nothing to wait for; whether the

@@ -1,0 +1,143 @@
+"""A headless KWin (Plasma's Wayland compositor) for the tests and the benchmark: a copy of
+kwin_wayland (the installed one carries file capabilities, which this machine will not run; its
+name must still end in kwin_wayland) on a virtual output, with XWayland and a private session
+bus, in a private runtime folder. The tests read windows back on their own: a script of theirs
+prints what KWin sees to KWin's standard error, loaded with busctl. Everything is stopped by its
+own id."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+from sway_desktop import Fixture  # noqa: E402
+
+MARK = "topleft-test-oracle "
+
+
+class KWinDesktop:
+    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024):
+        self.folder = tempfile.mkdtemp(prefix="topleft-kwin-")
+        os.chmod(self.folder, 0o700)
+        self.bus = self.kwin = self.native = self.x = None
+        self.scripts = 0
+        try:
+            self.start(width, height)
+            self.native = Fixture(native_fixture, self.env)
+            if x_fixture:
+                self.x = desktop.XFixture(x_fixture, self.env)
+                self.wait(lambda: self.x.ask("redirect") == "1", "XWayland's window manager")
+        except BaseException:
+            self.close()
+            raise
+
+    def start(self, width, height):
+        self.bus, self.address = desktop.start_session_bus(self.folder)
+        program = os.path.join(self.folder, "bin", "kwin_wayland")
+        os.mkdir(os.path.dirname(program))
+        shutil.copy(shutil.which("kwin_wayland"), program)
+        display_file = os.path.join(self.folder, "display")
+        announce = os.path.join(self.folder, "announce")
+        with open(announce, "w") as out:
+            out.write(f"#!/bin/sh\necho \"$DISPLAY\" > {display_file}\n")
+        os.chmod(announce, 0o755)
+        base = {name: value for name, value in os.environ.items()
+                if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
+        self.log_path = os.path.join(self.folder, "kwin.log")
+        self.log = open(self.log_path, "wb")
+        self.kwin = subprocess.Popen(
+            [program, "--virtual", "--xwayland", "--socket", "topleft-test", "--width", str(width),
+             "--height", str(height), announce],
+            env=dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder,
+                     DBUS_SESSION_BUS_ADDRESS=self.address, QT_LOGGING_RULES="js=true"),
+            stdout=self.log, stderr=subprocess.STDOUT)
+
+        def ready():
+            if not os.path.exists(display_file) or not self.kwin_on_bus():
+                return None
+            with open(display_file) as announced:
+                return announced.read().strip()
+
+        display = self.wait(ready, "KWin")
+        self.env = dict(base, XDG_RUNTIME_DIR=self.folder, WAYLAND_DISPLAY="topleft-test",
+                        DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=self.address,
+                        XDG_SESSION_TYPE="wayland")
+
+    def busctl(self, *arguments):
+        return subprocess.run(["busctl", f"--address={self.address}", *arguments],
+                              capture_output=True, text=True, timeout=30)
+
+    def kwin_on_bus(self):
+        answer = self.busctl("call", "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "NameHasOwner", "s", "org.kde.KWin")
+        return answer.stdout.strip() == "b true"
+
+    def wait(self, check, what, seconds=60):
+        deadline = time.monotonic() + seconds
+        while True:
+            if self.kwin and self.kwin.poll() is not None:
+                raise RuntimeError("KWin has ended")
+            value = check()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"{what} did not start")
+            time.sleep(0.05)
+
+    def run_script(self, body):
+        """Loads, runs and unloads a script of the test's own."""
+        self.scripts += 1
+        name = f"topleft-test-{self.scripts}"
+        path = os.path.join(self.folder, name + ".js")
+        with open(path, "w") as out:
+            out.write(body)
+        loaded = self.busctl("call", "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
+                             "loadScript", "ss", path, name)
+        number = loaded.stdout.split()[1]
+        self.busctl("call", "org.kde.KWin", f"/{number}", "org.kde.kwin.Script", "run")
+        self.busctl("call", "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s", name)
+        os.unlink(path)
+
+    def windows(self):
+        """What KWin sees: {caption: (x, y, width, height, active, minimised, stacking order)}."""
+        self.scripts += 1
+        token = f"{MARK}{self.scripts} "
+        self.run_script(f"""
+var all = workspace.clientList(), seen = [];
+for (var i = 0; i < all.length; ++i) {{
+    var c = all[i], g = c.frameGeometry;
+    seen.push([c.caption, g.x, g.y, g.width, g.height, c.active, c.minimized, c.stackingOrder]);
+}}
+print("{token}" + JSON.stringify(seen));
+""")
+
+        def printed():
+            with open(self.log_path, "rb") as log:
+                for line in log.read().decode(errors="replace").splitlines():
+                    if token in line:
+                        return json.loads(line.split(token, 1)[1])
+            return None
+
+        return {entry[0]: tuple(entry[1:]) for entry in self.wait(printed, "the script's answer", 10)}
+
+    def minimise(self, caption):
+        self.run_script(f"""
+var all = workspace.clientList();
+for (var i = 0; i < all.length; ++i) if (all[i].caption === {json.dumps(caption)}) all[i].minimized = true;
+""")
+
+    def close(self):
+        for fixture in (self.native, self.x):
+            if fixture:
+                fixture.close()
+        if self.kwin:
+            desktop.stop(self.kwin)
+            self.log.close()
+        if self.bus:
+            desktop.stop(self.bus)
+        shutil.rmtree(self.folder, ignore_errors=True)

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""The real topleft on a headless KWin (KDE Plasma on Wayland), against native Wayland windows
+of wl_desktop and X windows of x_desktop under XWayland: every window listed, and each kind moved
+to the corner, at its size, made the active window; a minimised one restored first.
+
+Usage: test_kwin.py TOPLEFT WL_DESKTOP X_DESKTOP
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, ".."))
+import desktop  # noqa: E402
+import kwin_desktop  # noqa: E402
+
+TOPLEFT = NATIVE = XPROGRAM = None
+CLOSED = b"topleft: the window closed before it could be moved.\n"
+
+
+class TopleftOnKWin(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desk = kwin_desktop.KWinDesktop(NATIVE, XPROGRAM)
+        cls.native = {}
+        for title in ("Native one", "Native two", "Native minimised", "Native 100% %s %n"):
+            cls.native[title] = desk.native.ask(f"open {title.encode().hex()} 320 240")
+        desk.native.ask("open - 200 100")  # untitled
+        cls.x = {}
+        for title in ("X one", "X two"):
+            window = desk.x.ask("open 100 100 300 200 mapped")
+            desk.x.ask(f"title {window} WM_NAME STRING 8 {title.encode().hex()}")
+            cls.x[title] = window
+        desk.wait(lambda: all(title in desk.windows() for title in cls.x), "the X windows' titles")
+        desk.minimise("Native minimised")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def run_topleft(self, typed, env=None, timeout=60):
+        return subprocess.run([TOPLEFT], env=env or self.desk.env, input=typed, capture_output=True,
+                              timeout=timeout)
+
+    def test_every_titled_window_is_listed_topmost_first(self):
+        run = self.run_topleft(b"")
+        self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
+        titles = [title.decode() for title in desktop.titles_before_prompt(run.stdout)]
+        self.assertEqual(sorted(titles), sorted(list(self.native) + list(self.x)))
+        seen = self.desk.windows()
+        by_stacking = sorted(titles, key=lambda title: -seen[title][6])
+        self.assertEqual(titles, by_stacking)
+
+    def assert_moves(self, title):
+        before = self.desk.windows()[title]
+        _, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(title.encode()))
+        self.assertEqual((status, out, err), (0, b"", b""))
+        after = self.desk.windows()
+        x, y, width, height, active, minimised, order = after[title]
+        self.assertEqual((x, y, width, height, active, minimised), (0, 0, before[2], before[3], True, False))
+        self.assertEqual(order, max(entry[6] for entry in after.values()), "not the highest")
+
+    def test_moves(self):
+        for title in ("Native one", "X one", "Native two", "X two"):
+            with self.subTest(title=title):
+                self.assert_moves(title)
+
+    def test_minimised_window_is_restored(self):
+        self.assertTrue(self.desk.windows()["Native minimised"][5])
+        self.assert_moves("Native minimised")
+
+    def test_bad_numbers_move_nothing(self):
+        before = self.desk.windows()
+        for typed, message in ((b"%d\n" % len(before), b"No window is listed with that number.\n"),
+                               (b"x\n", b"No number was read.\n")):
+            run = self.run_topleft(typed)
+            self.assertEqual((run.returncode, run.stderr), (1, message))
+        self.assertEqual(self.desk.windows(), before)
+
+    def test_window_closed_before_the_answer(self):
+        doomed = self.desk.native.ask(f"open {b'Doomed'.hex()} 200 100")
+        _, _, status, out, err = desktop.answer(
+            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
+            lambda: self.desk.native.ask(f"close {doomed}"))
+        self.assertEqual((status, out, err), (1, b"", CLOSED))
+
+    def test_no_script_is_left_behind(self):
+        self.run_topleft(b"0\n")
+        self.assertEqual([name for name in os.listdir(self.desk.folder)
+                          if name.startswith("topleft-") and name.endswith(".js")], [])
+
+    def test_kwin_not_answering(self):
+        self.desk.kwin.send_signal(signal.SIGSTOP)
+        try:
+            started = time.monotonic()
+            run = self.run_topleft(b"0\n")
+            waited = time.monotonic() - started
+        finally:
+            self.desk.kwin.send_signal(signal.SIGCONT)
+        self.assertEqual((run.returncode, run.stdout), (1, b""))
+        self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
+        self.assertIn(b"KWin", run.stderr)
+        self.assertLess(waited, 30)
+
+    def test_kwin_gone(self):
+        # A session bus without KWin and no X display: nothing to reach.
+        bus, address = desktop.start_session_bus(tempfile.mkdtemp(dir=self.desk.folder))
+        try:
+            env = dict(self.desk.env, DBUS_SESSION_BUS_ADDRESS=address)
+            del env["DISPLAY"]
+            run = self.run_topleft(b"0\n", env)
+        finally:
+            desktop.stop(bus)
+        self.assertEqual((run.returncode, run.stdout), (1, b""))
+        self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
+
+
+if __name__ == "__main__":
+    TOPLEFT, NATIVE, XPROGRAM = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
