@@ -132,6 +132,21 @@ def answer(program, env, choose, meanwhile=None, limit=60):
     return titles, typed, tool.returncode, out, err
 
 
+def wait_while_running(process, check, what, seconds=30):
+    """Polls check() until it returns something true; fails once `seconds` pass or the process
+    ends first. For a desktop starting in its own time."""
+    deadline = time.monotonic() + seconds
+    while True:
+        if process and process.poll() is not None:
+            raise RuntimeError(f"{what}: {process.args[0]} has ended")
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"{what} did not come")
+        time.sleep(0.05)
+
+
 def wait_for(check, seconds=20):
     """Polls check() until it returns something true or `seconds` pass; returns its last value.
     For what other programs do in their own time, such as a window manager's move."""
@@ -152,8 +167,9 @@ def finish(process, grace=10):
         stop(process)
 
 
-class XFixture:
-    """The X test program (tests/x11/x_desktop), driven one command and one reply line at a time."""
+class Fixture:
+    """A test program that opens windows (tests/x11/x_desktop, tests/wayland/wl_desktop), driven
+    one command and one reply line at a time."""
 
     def __init__(self, program, env):
         self.process = subprocess.Popen([program], env=env, stdin=subprocess.PIPE,
@@ -186,7 +202,7 @@ class XDesktop:
         self.started = []  # helper processes, stopped last to first
         self.fixture = None
         try:
-            self.fixture = XFixture(fixture, self.env)
+            self.fixture = Fixture(fixture, self.env)
             if manager != "none":
                 self.start_manager(manager, fixture, manager_options)
         except BaseException:

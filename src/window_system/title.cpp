@@ -157,6 +157,16 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
     return written;
 }
 
+int WindowText(const std::string* title, char* out, int limit)
+{
+    if (!out || limit <= 0)
+        return 0;
+    out[0] = '\0';
+    if (!title)
+        return 0;
+    return static_cast<int>(CopyUtf8Title(title->data(), title->size(), out, static_cast<std::size_t>(limit)));
+}
+
 std::uint32_t TitleFetchUnits(std::size_t limit)
 {
     // limit-1 bytes of UTF-8 or Latin-1 need at most limit-1 bytes of the property.

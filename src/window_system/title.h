@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct TitleProperty {
     std::uint32_t type; // the property's type atom, compared with the atoms below
@@ -27,6 +28,10 @@ std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, 
 // Copies a UTF-8 title into out the same way: at most limit-1 bytes, never ending inside a
 // character where it was cut, always zero-terminated (for limit > 0), up to any embedded zero.
 std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::size_t limit);
+
+// GetWindowTextA's contract for a backend that holds titles as UTF-8 text: the title cut by
+// CopyUtf8Title into out; the empty string for no title (nullptr) or no room. Returns its length.
+int WindowText(const std::string* title, char* out, int limit);
 
 // How many 32-bit units of a property to ask for, to fill a buffer of `limit` bytes.
 std::uint32_t TitleFetchUnits(std::size_t limit);

@@ -220,14 +220,8 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 {
-    if (!lpString || nMaxCount <= 0)
-        return 0;
-    lpString[0] = '\0';
     const Window* window = Find(hWnd);
-    if (!window)
-        return 0;
-    return static_cast<int>(
-        CopyUtf8Title(window->title.data(), window->title.size(), lpString, static_cast<std::size_t>(nMaxCount)));
+    return WindowText(window ? &window->title : nullptr, lpString, nMaxCount);
 }
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)

@@ -248,19 +248,10 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 {
-    if (!lpString || nMaxCount <= 0)
-        return 0;
-    lpString[0] = '\0';
     const View* view = Last.Find(IdOf(hWnd));
-    if (!view) {
-        if (!ReadTree())
-            return 0;
+    if (!view && ReadTree())
         view = Last.Find(IdOf(hWnd));
-    }
-    if (!view)
-        return 0;
-    return static_cast<int>(
-        CopyUtf8Title(view->title.data(), view->title.size(), lpString, static_cast<std::size_t>(nMaxCount)));
+    return WindowText(view ? &view->title : nullptr, lpString, nMaxCount);
 }
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)

@@ -10,12 +10,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
-from sway_desktop import Fixture  # noqa: E402
 
 MARK = "topleft-test-oracle "
 
@@ -28,9 +26,9 @@ class KWinDesktop:
         self.scripts = 0
         try:
             self.start(width, height)
-            self.native = Fixture(native_fixture, self.env)
+            self.native = desktop.Fixture(native_fixture, self.env)
             if x_fixture:
-                self.x = desktop.XFixture(x_fixture, self.env)
+                self.x = desktop.Fixture(x_fixture, self.env)
                 self.wait(lambda: self.x.ask("redirect") == "1", "XWayland's window manager")
         except BaseException:
             self.close()
@@ -78,16 +76,7 @@ class KWinDesktop:
         return answer.stdout.strip() == "b true"
 
     def wait(self, check, what, seconds=60):
-        deadline = time.monotonic() + seconds
-        while True:
-            if self.kwin and self.kwin.poll() is not None:
-                raise RuntimeError("KWin has ended")
-            value = check()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise RuntimeError(f"{what} did not start")
-            time.sleep(0.05)
+        return desktop.wait_while_running(self.kwin, check, what, seconds)
 
     def run_script(self, body):
         """Loads, runs and unloads a script of the test's own."""

@@ -10,7 +10,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
@@ -44,23 +43,6 @@ class Ipc:
         self.socket.close()
 
 
-class Fixture:
-    """A test program driven one command and one reply line at a time."""
-
-    def __init__(self, program, env):
-        self.process = subprocess.Popen([program], env=env, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-
-    def ask(self, command):
-        self.process.stdin.write(command + "\n")
-        self.process.stdin.flush()
-        return self.process.stdout.readline().strip()
-
-    def close(self):
-        desktop.finish(self.process)
-        self.process.stdout.close()
-
-
 class SwayDesktop:
     def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024, extra_config=""):
         self.folder = tempfile.mkdtemp(prefix="topleft-sway-")
@@ -68,9 +50,9 @@ class SwayDesktop:
         self.sway = self.ipc = self.native = self.x = None
         try:
             self.start(width, height, extra_config)
-            self.native = Fixture(native_fixture, self.env)
+            self.native = desktop.Fixture(native_fixture, self.env)
             if x_fixture:
-                self.x = desktop.XFixture(x_fixture, self.env)
+                self.x = desktop.Fixture(x_fixture, self.env)
                 # XWayland's window manager must hold the root before a window is mapped.
                 self.wait(lambda: self.x.ask("redirect") == "1", "XWayland's window manager")
         except BaseException:
@@ -110,16 +92,7 @@ class SwayDesktop:
         self.ipc = Ipc(self.env["SWAYSOCK"])
 
     def wait(self, check, what, seconds=30):
-        deadline = time.monotonic() + seconds
-        while True:
-            if self.sway.poll() is not None:
-                raise RuntimeError("sway has ended")
-            value = check()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise RuntimeError(f"{what} did not start")
-            time.sleep(0.05)
+        return desktop.wait_while_running(self.sway, check, what, seconds)
 
     def command(self, text):
         results = self.ipc.ask(RUN_COMMAND, text.encode())

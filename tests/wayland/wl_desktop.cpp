@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 
+#include "hex_text.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace {
@@ -104,15 +105,6 @@ const wl_registry_listener RegistryListener = {
     [](void*, wl_registry*, std::uint32_t) {},
 };
 
-std::string Bytes(const std::string& hex)
-{
-    std::string bytes;
-    if (hex == "-")
-        return bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
 
 Window& Open(const std::string* title, int width, int height)
 {
@@ -205,13 +197,13 @@ int main()
                 std::string hex;
                 int width = 0, height = 0;
                 words >> hex >> width >> height;
-                const std::string title = Bytes(hex);
+                const std::string title = BytesOfHex(hex);
                 reply = Open(hex == "-" ? nullptr : &title, width, height).appId;
             } else if (command == "title") {
                 std::string appId, hex;
                 words >> appId >> hex;
                 if (const auto found = Windows.find(appId); found != Windows.end())
-                    xdg_toplevel_set_title(found->second->toplevel, Bytes(hex).c_str());
+                    xdg_toplevel_set_title(found->second->toplevel, BytesOfHex(hex).c_str());
             } else if (command == "close") {
                 std::string appId;
                 words >> appId;

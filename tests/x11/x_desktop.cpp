@@ -51,6 +51,8 @@
 #include <thread>
 #include <vector>
 
+#include "hex_text.h"
+
 namespace {
 
 xcb_connection_t* Connection;
@@ -83,15 +85,6 @@ void Sync()
         xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
 }
 
-std::string Bytes(const std::string& hex)
-{
-    std::string bytes;
-    if (hex == "-")
-        return bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
 
 // Any window manager holds the root's SubstructureRedirect: a window mapped before it took it
 // would escape it for good.
@@ -457,7 +450,7 @@ int main(int argc, char** argv)
             std::string property, type, hex;
             int format;
             words >> window >> property >> type >> format >> hex;
-            SetProperty(window, property, type, format, Bytes(hex));
+            SetProperty(window, property, type, format, BytesOfHex(hex));
         } else if (command == "many") {
             int count;
             std::string prefix;
