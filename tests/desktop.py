@@ -234,7 +234,17 @@ class XDesktop:
         }
         with open(config, "w") as out:
             out.write("font pango:monospace 8\n" if manager == "i3" else "")
-        self.started.append(subprocess.Popen(commands[manager], env=self.env, **quiet))
+        manager_env = self.env
+        if manager == "fluxbox":
+            # No wallpaper: fluxbox runs fbsetbg, which, finding no program to set one with,
+            # opens a window to say so, and that window takes the focus a moment later.
+            tools = os.path.join(self.folder, "bin")
+            os.mkdir(tools)
+            with open(os.path.join(tools, "fbsetbg"), "w") as out:
+                out.write("#!/bin/sh\nexit 0\n")
+            os.chmod(os.path.join(tools, "fbsetbg"), 0o755)
+            manager_env = dict(self.env, PATH=tools + os.pathsep + self.env.get("PATH", ""))
+        self.started.append(subprocess.Popen(commands[manager], env=manager_env, **quiet))
         # Ready once it takes on a window: announcing itself comes earlier.
         deadline = time.monotonic() + 30
         while self.ask("redirect") != "1" or self.ask("probe") != "1":

@@ -383,11 +383,11 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
 }
 
 // What was seen of the window a moment ago, or a new look at it.
-Seen Recall(Display& x, xcb_window_t client, bool managerRunning)
+Seen Recall(Display& x, xcb_window_t client)
 {
     if (Last.client == client && Last.seen.exists && Clock::now() - Last.at < Fresh)
         return Last.seen;
-    return Observe(x, client, managerRunning, nullptr);
+    return Observe(x, client, false, nullptr);
 }
 
 // What the move must achieve.
@@ -564,18 +564,10 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
     const Clock::time_point start = Clock::now();
     const Desktop desktop = LookAtDesktop(x, client);
 
-    // Every change to the window, its frame and the active window wakes the wait below; asked for
-    // before anything is requested, so nothing the manager does is missed.
-    Seen seen = Recall(x, client, desktop.managerRunning);
+    Seen seen = Observe(x, client, desktop.managerRunning, &desktop.present);
     if (!seen.exists)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     const std::vector<xcb_window_t>& present = desktop.present;
-    const std::uint32_t changes = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-    Watch(x, client, changes | XCB_EVENT_MASK_FOCUS_CHANGE);
-    if (seen.frame != client)
-        Watch(x, seen.frame, changes);
-    Watch(x, x.root, XCB_EVENT_MASK_PROPERTY_CHANGE);
-
     const bool keepSize = uFlags & SWP_NOSIZE;
     Target target{X_,
                   Y,
@@ -586,11 +578,16 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                   false};
     target.active = target.raise && target.viewable && desktop.activate && desktop.focusable;
     // A window already where it must be needs nothing of the manager.
-    seen = Observe(x, client, desktop.managerRunning, &present);
-    if (!seen.exists)
-        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     if (Reached(seen, target))
         return TRUE;
+
+    // Every change to the window, its frame and the active window wakes the wait below; asked for
+    // before anything is requested, so nothing the manager does is missed.
+    const std::uint32_t changes = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    Watch(x, client, changes | XCB_EVENT_MASK_FOCUS_CHANGE);
+    if (seen.frame != client)
+        Watch(x, seen.frame, changes);
+    Watch(x, x.root, XCB_EVENT_MASK_PROPERTY_CHANGE);
 
     Way first = Way::Direct;
     if (desktop.managerRunning && !desktop.managed)
@@ -700,7 +697,7 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     Display& x = X();
     // Right after a move this is the look that verified it.
-    const Seen seen = Recall(x, WindowOf(hWnd), false);
+    const Seen seen = Recall(x, WindowOf(hWnd));
     if (!seen.exists)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     *lpRect = {seen.Left(), seen.Top(), seen.Left() + seen.width, seen.Top() + seen.height};
