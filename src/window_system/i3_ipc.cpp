@@ -3,7 +3,6 @@
 // events (high bit set) are never asked for here.
 #include "window_system/i3_ipc.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>

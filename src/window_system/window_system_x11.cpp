@@ -3,7 +3,6 @@
 // manager framed. Every request about another program's window may fail because that window has
 // gone; such errors are read as values (reply error out-parameters, checked requests), never printed.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
