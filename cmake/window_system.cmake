@@ -11,11 +11,6 @@ else()
     pkg_check_modules(SIMDJSON REQUIRED IMPORTED_TARGET simdjson)
     pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
-    # Title decoding has no connection in it, so tests and fuzzers can link it alone.
-    add_library(window_title STATIC src/window_system/title.cpp)
-    target_include_directories(window_title PUBLIC src)
-    target_link_libraries(window_title PUBLIC topleft_warnings)
-
     # GetLastError and FormatMessageA, shared by the backends and the tests' scripted desktop.
     add_library(last_error STATIC src/window_system/last_error.cpp)
     target_include_directories(last_error PUBLIC src)

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "catalogue/catalogue.h"
+#include "window_system/title.h"
 
 std::optional<std::int64_t> ReadSelectionNumber(std::FILE* input)
 {
@@ -56,16 +57,13 @@ namespace {
 // How long a window's program may take to show it is alive before the move is given up.
 constexpr UINT ResponseTimeoutMs = 2000;
 
-// The window's title for a message: quoted, on one line, control characters shown as '?'.
-std::string QuotedTitle(HWND window)
+// The window's title as a message shows it.
+std::string TitleOf(HWND window)
 {
     char title[128];
     title[0] = '\0';
     GetWindowTextA(window, title, sizeof title);
-    std::string quoted = "\"";
-    for (const char* c = title; *c; ++c)
-        quoted.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c);
-    return quoted + "\"";
+    return QuotedTitle(title);
 }
 
 // The system's text for an error, on one line, without the final full stop it may carry.
@@ -106,14 +104,14 @@ int PlaceWindow(HWND window)
     if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, ResponseTimeoutMs, &answer)) {
         if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
             return Report(ClosedMessage);
-        return Report(QuotedTitle(window) + " is not responding; it was not moved.");
+        return Report(TitleOf(window) + " is not responding; it was not moved.");
     }
 
     if (!SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE)) {
         const DWORD error = GetLastError();
         if (error == ERROR_INVALID_WINDOW_HANDLE)
             return Report(ClosedMessage);
-        return Report(QuotedTitle(window) + " could not be moved: " + ErrorText(error) + ".");
+        return Report(TitleOf(window) + " could not be moved: " + ErrorText(error) + ".");
     }
 
     // Read back: the window's own program may have changed what the move did.
@@ -121,12 +119,12 @@ int PlaceWindow(HWND window)
     if (!GetWindowRect(window, &after))
         return Report(ClosedMessage);
     if (after.left != 0 || after.top != 0)
-        return Report(QuotedTitle(window) + " is at (" + std::to_string(after.left) + ", " + std::to_string(after.top) +
+        return Report(TitleOf(window) + " is at (" + std::to_string(after.left) + ", " + std::to_string(after.top) +
                       "), not at the corner.");
     const LONG width = before.right - before.left, height = before.bottom - before.top;
     if (after.right - after.left != width || after.bottom - after.top != height)
-        return Report(QuotedTitle(window) + " changed size from " + std::to_string(width) + "x" +
-                      std::to_string(height) + " to " + std::to_string(after.right - after.left) + "x" +
+        return Report(TitleOf(window) + " changed size from " + std::to_string(width) + "x" + std::to_string(height) +
+                      " to " + std::to_string(after.right - after.left) + "x" +
                       std::to_string(after.bottom - after.top) + ".");
     return 0;
 }

@@ -157,6 +157,14 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
     return written;
 }
 
+std::string QuotedTitle(const char* title)
+{
+    std::string quoted = "\"";
+    for (const char* c = title; *c; ++c)
+        quoted.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c);
+    return quoted + "\"";
+}
+
 int WindowText(const std::string* title, char* out, int limit)
 {
     if (!out || limit <= 0)

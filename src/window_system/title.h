@@ -29,6 +29,9 @@ std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, 
 // character where it was cut, always zero-terminated (for limit > 0), up to any embedded zero.
 std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::size_t limit);
 
+// A title as a message shows it: in double quotes, on one line, control characters as '?'.
+std::string QuotedTitle(const char* title);
+
 // GetWindowTextA's contract for a backend that holds titles as UTF-8 text: the title cut by
 // CopyUtf8Title into out; the empty string for no title (nullptr) or no room. Returns its length.
 int WindowText(const std::string* title, char* out, int limit);

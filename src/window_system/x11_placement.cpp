@@ -531,10 +531,7 @@ std::string WindowTitle(xcb_window_t window)
 {
     char title[128];
     x11::GetWindowTextA(HandleOf(window), title, sizeof title);
-    std::string shown = "\"";
-    for (const char* c = title; *c; ++c)
-        shown.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c);
-    return shown + "\"";
+    return QuotedTitle(title);
 }
 
 // What is off, in the words of the message: the first thing that is.
