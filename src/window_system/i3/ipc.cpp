@@ -1,7 +1,7 @@
 // The i3 IPC wire format: "i3-ipc", then the payload's length and the message type as 32-bit
 // integers in the machine's own byte order, then the payload. Replies carry the request's type;
 // events (high bit set) are never asked for here.
-#include "window_system/i3_ipc.h"
+#include "window_system/i3/ipc.h"
 
 #include <poll.h>
 #include <sys/socket.h>

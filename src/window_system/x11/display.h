@@ -1,4 +1,4 @@
-// What the two halves of the X11 backend share: the one connection with its atoms, the handle
+// What the parts of the X11 backend share: the one connection with its atoms, the handle
 // conversion and the search for the client window inside a frame.
 #pragma once
 

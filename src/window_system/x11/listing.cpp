@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "window_system/x11_display.h"
+#include "window_system/x11/display.h"
 
 namespace x11 {
 

@@ -1,0 +1,130 @@
+// The KWin backend: on a KDE Plasma Wayland session no client may list or move another's windows,
+// but KWin runs scripts that see them all. Each call writes a small script to a private file,
+// has KWin load and run it over the session bus, and waits for the script to call back with its
+// answer (a JSON text) on an object of ours; the script is unloaded and its file removed
+// whatever happens. A handle is an index into the window ids of the last listing.
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "window_system/backends.h"
+#include "window_system/kwin/script.h"
+#include "window_system/last_error.h"
+
+namespace kwin {
+
+namespace {
+
+constexpr const char* Interface = "org.topleft.Script";
+constexpr const char* Path = "/topleft";
+
+sd_bus* Bus = nullptr;
+std::string UniqueName;
+std::optional<std::string> Answer; // what the running script called back with
+
+int OnReport(sd_bus_message* message, void* /*userdata*/, sd_bus_error* /*error*/)
+{
+    const char* text = nullptr;
+    if (sd_bus_message_read(message, "s", &text) >= 0 && text)
+        Answer = text;
+    return sd_bus_reply_method_return(message, "");
+}
+
+const sd_bus_vtable Calls[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Report", "s", "", OnReport, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_VTABLE_END,
+};
+
+// A script file of ours, removed when it goes out of scope.
+struct ScriptFile {
+    std::string path;
+    explicit ScriptFile(const std::string& source)
+    {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        std::string pattern = std::string(runtime && *runtime ? runtime : "/tmp") + "/topleft-XXXXXX.js";
+        const int file = mkstemps(pattern.data(), 3); // readable by us alone
+        if (file < 0)
+            return;
+        const bool written = write(file, source.data(), source.size()) == static_cast<ssize_t>(source.size());
+        close(file);
+        if (written)
+            path = pattern;
+        else
+            unlink(pattern.c_str());
+    }
+    ~ScriptFile()
+    {
+        if (!path.empty())
+            unlink(path.c_str());
+    }
+    ScriptFile(const ScriptFile&) = delete;
+    ScriptFile& operator=(const ScriptFile&) = delete;
+};
+
+} // namespace
+
+std::optional<std::string> RunScript(const std::string& body)
+{
+    static int scripts = 0;
+    const std::string name = "topleft-" + std::to_string(getpid()) + "-" + std::to_string(++scripts);
+    const std::string source = "(function () {\nfunction report(answer) {\n    callDBus(\"" + UniqueName + "\", \"" +
+        Path + "\", \"" + Interface + "\", \"Report\", JSON.stringify(answer));\n}\n" + body + "\n})();\n";
+    const ScriptFile file(source);
+    if (file.path.empty())
+        return std::nullopt;
+
+    Answer.reset();
+    sd_bus_message* reply = nullptr;
+    int id = -1;
+    if (sd_bus_call_method(Bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript", nullptr, &reply,
+                           "ss", file.path.c_str(), name.c_str()) >= 0)
+        sd_bus_message_read(reply, "i", &id);
+    sd_bus_message_unref(reply);
+    if (id >= 0) {
+        const std::string object = "/" + std::to_string(id);
+        if (sd_bus_call_method(Bus, "org.kde.KWin", object.c_str(), "org.kde.kwin.Script", "run", nullptr, nullptr,
+                               "") >= 0) {
+            const Clock::time_point deadline = Clock::now() + Patience;
+            while (!Answer && Clock::now() < deadline) {
+                if (sd_bus_process(Bus, nullptr) > 0)
+                    continue;
+                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+                sd_bus_wait(Bus, static_cast<std::uint64_t>(std::max<long long>(left.count(), 0)));
+            }
+        }
+    }
+    sd_bus_call_method(Bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "unloadScript", nullptr, nullptr,
+                       "s", name.c_str());
+    return Answer;
+}
+
+bool Connect()
+{
+    if (sd_bus_open_user(&Bus) < 0)
+        return false;
+    sd_bus_set_method_call_timeout(Bus, std::chrono::microseconds(Patience).count());
+    const char* unique = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int owned = 0;
+    if (sd_bus_get_unique_name(Bus, &unique) >= 0 &&
+        sd_bus_call_method(Bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+                           &error, &reply, "s", "org.kde.KWin") >= 0)
+        sd_bus_message_read(reply, "b", &owned);
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    if (!owned || sd_bus_add_object_vtable(Bus, nullptr, Path, Interface, Calls, nullptr) < 0) {
+        Bus = sd_bus_flush_close_unref(Bus);
+        return false;
+    }
+    UniqueName = unique;
+    return true;
+}
+
+} // namespace kwin

@@ -1,0 +1,44 @@
+// What the parts of the KWin backend share: running a script of ours inside KWin, and the
+// windows of the last listing, whose index is a handle.
+#pragma once
+
+#include <simdjson.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "window_system/window_system.h"
+
+namespace kwin {
+
+using Clock = std::chrono::steady_clock;
+
+// How long KWin may take to load, run and answer one script.
+constexpr std::chrono::milliseconds Patience{2000};
+
+// Loads the script under a name of its own, runs it and returns what it called back with (its
+// body calls report(answer), which reaches us as JSON text); empty when KWin did not answer in
+// time. The script is unloaded and its file removed in any case.
+std::optional<std::string> RunScript(const std::string& body);
+
+struct Window {
+    std::string id; // KWin's internalId
+    std::string title;
+    int x = 0, y = 0, width = 0, height = 0; // its frame
+};
+// The windows of the last listing, topmost first; handle k is Listed[k - 1].
+extern std::vector<Window> Listed;
+// When Listed was last brought up to date: a question asked again at once is answered from it.
+extern Clock::time_point ListedAt;
+
+// Lists every window KWin manages, topmost first, with its frame, into Listed; false when KWin
+// did not answer.
+bool List();
+Window* Find(HWND handle);
+
+std::int64_t Int(simdjson::dom::element node, const char* key);
+
+} // namespace kwin

@@ -1,0 +1,78 @@
+// The look at a window before and during its move: what the desktop offers for it (a manager,
+// the EWMH messages it takes, i3, the window's own hints) and where the window is as the user sees
+// it (the outer corner of its frame, its size, whether it is on top and active). Each look is one
+// batch of requests whose replies are read together.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "window_system/x11/display.h"
+
+namespace x11 {
+
+using Clock = std::chrono::steady_clock;
+
+struct Extents {
+    int left = 0, right = 0, top = 0, bottom = 0;
+    bool Any() const { return left || right || top || bottom; }
+};
+
+// Where a window is, as the user sees it.
+struct Seen {
+    bool exists = false;
+    xcb_window_t frame = XCB_NONE; // the root's child that holds it
+    int frameX = 0, frameY = 0; // the frame's outer corner
+    int clientX = 0, clientY = 0; // the client's own origin, inside its border
+    int width = 0, height = 0; // the client's size: what the program draws in
+    int border = 0; // the client's own border width
+    Extents decoration; // what the manager draws around the client
+    Extents shadow; // what the client draws around itself, outside what one sees
+    bool viewable = false;
+    bool onTop = false;
+    bool active = false;
+    xcb_window_t activeWindow = XCB_NONE; // the manager's active window
+    xcb_window_t coveredBy = XCB_NONE; // a normal window above it
+
+    // A window that asks not to be decorated and draws its own frame and shadow (client-side
+    // decorations) is seen where its shadow ends; any other where the manager's frame begins.
+    bool DrawsOwnFrame() const { return !decoration.Any() && shadow.Any(); }
+    int Left() const { return DrawsOwnFrame() ? clientX + shadow.left : clientX - border - decoration.left; }
+    int Top() const { return DrawsOwnFrame() ? clientY + shadow.top : clientY - border - decoration.top; }
+    // How far the frame's outer corner lies up and left of the corner the user sees.
+    int ShadowLeft() const { return DrawsOwnFrame() ? shadow.left + border : 0; }
+    int ShadowTop() const { return DrawsOwnFrame() ? shadow.top + border : 0; }
+    // The frame's outer size beyond the client's.
+    int ExtraWidth() const { return 2 * border + decoration.left + decoration.right; }
+    int ExtraHeight() const { return 2 * border + decoration.top + decoration.bottom; }
+};
+
+// What the desktop offers for the move of one window.
+struct Desktop {
+    bool managerRunning = false;
+    bool moveResize = false, activate = false, restack = false; // EWMH messages the manager takes
+    std::string i3Socket;
+    bool managed = false; // the manager has taken the window on (it carries WM_STATE)
+    bool iconic = false;
+    xcb_gravity_t gravity = XCB_GRAVITY_NORTH_WEST;
+    bool focusable = true;
+    // The windows present as the move begins, sorted: the root's children and the clients the
+    // manager lists.
+    std::vector<xcb_window_t> present;
+    // The server's time as the move begins: managers judge an activation by its time, and one
+    // that comes without a time may be ordered behind focus changes it follows.
+    xcb_timestamp_t now = XCB_CURRENT_TIME;
+};
+
+// Reads what the desktop offers for the move of the client, in one batch.
+Desktop LookAtDesktop(Display& x, xcb_window_t client);
+
+// Reads where the window is; given the windows present when the move began, also whether it is
+// on top of them and active.
+Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::vector<xcb_window_t>* present);
+
+// What was seen of the window a moment ago, or a new look at it.
+Seen Recall(Display& x, xcb_window_t client);
+
+} // namespace x11

@@ -1,0 +1,186 @@
+// The X11 move. A window manager decides where windows go, so the move asks it (or, with none
+// running, moves the window itself), waits for what it does, reads back where the window really
+// is and corrects what is off: the offset the manager added, the size it changed, the stacking.
+// Every wait is driven by the server's events and bounded; what could not be put right is
+// reported, never passed off as done.
+//
+// The parts: look.cpp reads the desktop and the window, request.cpp asks in the way the desktop
+// takes, and this file runs the rounds: ask, wait for the manager's events until it is quiet,
+// read back, and take back what it added in the next round.
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "window_system/last_error.h"
+#include "window_system/x11/request.h"
+
+namespace x11 {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A window manager that stays silent is given this long, in all, before the move is given up;
+// one whose events keep coming, up to the limit.
+constexpr milliseconds Patience{500};
+constexpr milliseconds Limit{3000};
+// This long without an event after a request: the manager has done what it will do with it.
+constexpr milliseconds Quiet{120};
+constexpr int Rounds = 4;
+
+bool Reached(const Seen& seen, const Target& target)
+{
+    return seen.exists && seen.Left() == target.left && seen.Top() == target.top && seen.width == target.width &&
+        seen.height == target.height && (!target.raise || seen.onTop) && (!target.viewable || seen.viewable) &&
+        (!target.active || seen.active);
+}
+
+// Waits for any event until `until`; false when none came. Events that arrived while replies
+// were read are already queued, so those count at once. Notes when the client gets the focus.
+bool AwaitActivity(Display& x, Clock::time_point until, xcb_window_t client, bool& focused)
+{
+    xcb_flush(x.connection);
+    for (;;) {
+        bool any = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x.connection)) {
+            any = true;
+            const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+            if ((event->response_type & 0x7F) == XCB_FOCUS_IN && focus->event == client &&
+                focus->detail != XCB_NOTIFY_DETAIL_POINTER)
+                focused = true;
+            std::free(event);
+        }
+        if (any)
+            return true;
+        const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+        if (left <= 0 || xcb_connection_has_error(x.connection))
+            return false;
+        pollfd ready{xcb_get_file_descriptor(x.connection), POLLIN, 0};
+        poll(&ready, 1, static_cast<int>(left));
+    }
+}
+
+void Watch(Display& x, xcb_window_t window, std::uint32_t events)
+{
+    xcb_change_window_attributes(x.connection, window, XCB_CW_EVENT_MASK, &events);
+}
+
+std::string WindowTitle(xcb_window_t window)
+{
+    char title[128];
+    x11::GetWindowTextA(HandleOf(window), title, sizeof title);
+    return QuotedTitle(title);
+}
+
+// What is off, in the words of the message: the first thing that is.
+std::string Account(const Seen& seen, const Target& target, const std::string& refusal)
+{
+    if (!refusal.empty())
+        return refusal;
+    if (target.viewable && !seen.viewable)
+        return "the window manager left it hidden";
+    if (seen.Left() != target.left || seen.Top() != target.top)
+        return "the window manager kept it at (" + std::to_string(seen.Left()) + ", " + std::to_string(seen.Top()) +
+            ")";
+    if (seen.width != target.width || seen.height != target.height)
+        return "the window manager made it " + std::to_string(seen.width) + "x" + std::to_string(seen.height) +
+            " instead of " + std::to_string(target.width) + "x" + std::to_string(target.height);
+    if (target.raise && !seen.onTop)
+        return "the window manager kept " + WindowTitle(seen.coveredBy) + " above it";
+    return "the window manager did not make it the active window";
+}
+
+} // namespace
+
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy, UINT uFlags)
+{
+    Display& x = X();
+    const xcb_window_t client = WindowOf(hWnd);
+    const Clock::time_point start = Clock::now();
+    const Desktop desktop = LookAtDesktop(x, client);
+
+    Seen seen = Observe(x, client, desktop.managerRunning, &desktop.present);
+    if (!seen.exists)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    const std::vector<xcb_window_t>& present = desktop.present;
+    const bool keepSize = uFlags & SWP_NOSIZE;
+    Target target{X_,
+                  Y,
+                  keepSize ? seen.width : cx,
+                  keepSize ? seen.height : cy,
+                  hWndInsertAfter == HWND_TOP,
+                  desktop.managerRunning && desktop.managed,
+                  false};
+    target.active = target.raise && target.viewable && desktop.activate && desktop.focusable;
+    // A window already where it must be needs nothing of the manager.
+    if (Reached(seen, target))
+        return TRUE;
+
+    // Every change to the window, its frame and the active window wakes the wait below; asked for
+    // before anything is requested, so nothing the manager does is missed.
+    const std::uint32_t changes = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    Watch(x, client, changes | XCB_EVENT_MASK_FOCUS_CHANGE);
+    if (seen.frame != client)
+        Watch(x, seen.frame, changes);
+    Watch(x, x.root, XCB_EVENT_MASK_PROPERTY_CHANGE);
+
+    Way first = Way::Direct;
+    if (desktop.managerRunning && !desktop.managed)
+        first = Way::Icccm; // a window nobody manages: the manager passes the request on as it is
+    else if (desktop.managerRunning)
+        first = desktop.moveResize ? Way::Ewmh : Way::Icccm;
+    // i3 tiles windows, and only its own commands float one.
+    std::optional<i3ipc::Connection> i3 = desktop.managerRunning && desktop.managed && !desktop.i3Socket.empty()
+        ? i3ipc::Connection::Open(desktop.i3Socket)
+        : std::nullopt;
+    if (i3)
+        first = Way::I3;
+    const Way fallback = first == Way::Ewmh ? Way::Icccm : first;
+
+    Clock::time_point deadline = start + Patience;
+    Correction correct;
+    std::string refusal;
+    bool focused = false; // the client had the focus at some moment of the move
+    for (int round = 0; round < Rounds && refusal.empty(); ++round) {
+        const Way way = round < 2 ? first : fallback;
+        if (round == 2 && way != first)
+            correct = {}; // offsets learnt from another way
+        refusal = Ask(x, way, round, client, desktop, seen, target, correct, i3 ? &*i3 : nullptr);
+
+        // Watch what the manager does until it has been quiet for a while.
+        const Seen before = seen;
+        for (;;) {
+            seen = Observe(x, client, desktop.managerRunning, &present);
+            if (!seen.exists)
+                return Fail(ERROR_INVALID_WINDOW_HANDLE);
+            // A window that opened since the move began may have taken the focus from it.
+            focused = focused || seen.active;
+            seen.active = seen.active ||
+                (focused && seen.activeWindow != XCB_NONE &&
+                 !std::binary_search(present.begin(), present.end(), seen.activeWindow));
+            if (Reached(seen, target))
+                return TRUE;
+            if (!AwaitActivity(x, std::min(Clock::now() + Quiet, deadline), client, focused))
+                break;
+            deadline = std::clamp(Clock::now() + Quiet, deadline, start + Limit);
+        }
+        if (Clock::now() >= deadline)
+            break;
+        // What the manager did with the request, taken back from the next one. A manager that did
+        // nothing with it taught nothing.
+        if (seen.Left() != before.Left() || seen.Top() != before.Top()) {
+            correct.x += seen.Left() - target.left;
+            correct.y += seen.Top() - target.top;
+        }
+        if (seen.width != before.width || seen.height != before.height) {
+            correct.width += seen.width - target.width;
+            correct.height += seen.height - target.height;
+        }
+    }
+    return Fail(ERROR_ACCESS_DENIED, Account(seen, target, refusal));
+}
+
+} // namespace x11
