@@ -1,5 +1,5 @@
 // The Linux backends, each its own set of the window-system calls, and what the selector needs
-// to choose between them. Only the selector (window_system_linux.cpp) calls these directly.
+// to choose between them. Only the selector (linux.cpp) calls these directly.
 #pragma once
 
 #include <string>
