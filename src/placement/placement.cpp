@@ -96,16 +96,17 @@ const char* const ClosedMessage = "the window closed before it could be moved.";
 
 int PlaceWindow(HWND window)
 {
-    RECT before;
-    if (!GetWindowRect(window, &before))
-        return Report(ClosedMessage);
-    // A program that does not take its messages would hold a move up for good.
+    // A program that does not take its messages would hold a move up for good, and even the look
+    // before it (a minimised window may have to be shown to learn its size).
     DWORD_PTR answer = 0;
     if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, ResponseTimeoutMs, &answer)) {
         if (GetLastError() == ERROR_INVALID_WINDOW_HANDLE)
             return Report(ClosedMessage);
         return Report(TitleOf(window) + " is not responding; it was not moved.");
     }
+    RECT before;
+    if (!GetWindowRect(window, &before))
+        return Report(ClosedMessage);
 
     if (!SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE)) {
         const DWORD error = GetLastError();

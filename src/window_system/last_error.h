@@ -1,6 +1,6 @@
-// The last error of a window-system call on Linux, carried the way Windows carries it: a code
+// The last error of a window-system call of ours, carried the way Windows carries it: a code
 // GetLastError returns, and with it the backend's own account of what happened, which
-// FormatMessageA gives back as the code's text.
+// FormatMessageA gives back as the code's text (last_error.cpp on Linux, win32/ on Windows).
 #pragma once
 
 #include <string>

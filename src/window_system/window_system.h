@@ -1,7 +1,7 @@
 // The window-system calls the program makes, behind one header.
-// On Windows they are user32's own. Elsewhere this header declares the same names and shapes,
-// and the build links exactly one definition of them (the Linux backends behind their run-time
-// selector, or the tests' scripted desktop).
+// On Windows they are user32's own, but for the move and its reading back (win32/). Elsewhere this
+// header declares the same names and shapes, and the build links exactly one definition of them
+// (the Linux backends behind their run-time selector, or the tests' scripted desktop).
 #pragma once
 
 #ifdef _WIN32
@@ -13,6 +13,16 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+// The core moves and reads back the frame the user sees, and gives its own words for a move that
+// did not end as asked: these calls of ours (win32/) stand in for user32's of the same names.
+BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL VisibleFrameGetWindowRect(HWND hWnd, RECT* lpRect);
+DWORD OwnFormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                        DWORD nSize, va_list* Arguments);
+#define SetWindowPos VisibleFrameSetWindowPos
+#define GetWindowRect VisibleFrameGetWindowRect
+#define FormatMessageA OwnFormatMessageA
 
 #else
 

@@ -39,8 +39,7 @@ TEST_F(Catalogue, TitlesAreCutTo127Bytes)
     ScriptedDesktop::Open(std::string(128, 'b'));
     ScriptedDesktop::Open(std::string(100000, 'c'));
 
-    EXPECT_EQ(ListingAfter(),
-              ListingOf({exact, std::string(127, 'b'), std::string(127, 'c')}) + "Select window : ");
+    EXPECT_EQ(ListingAfter(), ListingOf({exact, std::string(127, 'b'), std::string(127, 'c')}) + "Select window : ");
 }
 
 TEST_F(Catalogue, DuplicatesAreEachListedAndStored)

@@ -12,8 +12,7 @@ protected:
         FreshProcess::SetUp();
         windows.clear();
         for (int i = 0; i < 5; ++i)
-            windows.push_back(ScriptedDesktop::Open("Window " + std::to_string(i), 40 + i, 80 + i,
-                                                    300 + i, 200 + i));
+            windows.push_back(ScriptedDesktop::Open("Window " + std::to_string(i), 40 + i, 80 + i, 300 + i, 200 + i));
     }
 
     // The run moved windows[k] and only it, with exactly the arguments of a top-left move.
@@ -58,15 +57,9 @@ TEST_F(Placement, PromptFollowsTheListingWithNoLineEnd)
     EXPECT_TRUE(run.out.ends_with("Window[4]: Window 4\nSelect window : "));
 }
 
-TEST_F(Placement, NumberSelectsTheWindowListedWithIt)
-{
-    ExpectMoved(RunTopleft("2\n"), 2);
-}
+TEST_F(Placement, NumberSelectsTheWindowListedWithIt) { ExpectMoved(RunTopleft("2\n"), 2); }
 
-TEST_F(Placement, LastListedWindowCanBeChosen)
-{
-    ExpectMoved(RunTopleft("4"), 4);
-}
+TEST_F(Placement, LastListedWindowCanBeChosen) { ExpectMoved(RunTopleft("4"), 4); }
 
 TEST_F(Placement, BlanksLineEndsAndAPlusSignAreAccepted)
 {
@@ -79,8 +72,7 @@ TEST_F(Placement, BlanksLineEndsAndAPlusSignAreAccepted)
 
 TEST_F(Placement, ZeroAndEveryNegativeNumberSelectTheFirstWindow)
 {
-    for (const char* typed : {"0\n", "-0", "-1\n", "-2147483648", "-2147483649",
-                              "-99999999999999999999999999"}) {
+    for (const char* typed : {"0\n", "-0", "-1\n", "-2147483648", "-2147483649", "-99999999999999999999999999"}) {
         SetUp();
         SCOPED_TRACE(typed);
         ExpectMoved(RunTopleft(typed), 0);
@@ -103,8 +95,7 @@ TEST_F(Placement, NumberNamingNoListedWindowMovesNothing)
 {
     // 4294967298 and 2147483648 are the numbers a wrapping conversion would turn into 2 and a
     // negative number, selecting a window nobody typed.
-    for (const char* typed : {"5\n", "6", "2147483647", "2147483648", "4294967298",
-                              "99999999999999999999999999999"}) {
+    for (const char* typed : {"5\n", "6", "2147483647", "2147483648", "4294967298", "99999999999999999999999999999"}) {
         SetUp();
         SCOPED_TRACE(typed);
         ExpectRefused(RunTopleft(typed), "No window is listed with that number.");
@@ -148,8 +139,7 @@ TEST_F(Placement, WindowClosedSinceTheListingIsReported)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "topleft: the window closed before it could be moved.\n");
     EXPECT_TRUE(ScriptedDesktop::Calls().empty());
-    EXPECT_EQ(ScriptedDesktop::StackingOrder(),
-              (std::vector<HWND>{windows[0], windows[1], windows[2], windows[4]}));
+    EXPECT_EQ(ScriptedDesktop::StackingOrder(), (std::vector<HWND>{windows[0], windows[1], windows[2], windows[4]}));
 }
 
 TEST_F(Placement, WindowClosingDuringTheMoveIsReported)
@@ -196,8 +186,9 @@ TEST_F(Placement, MessagesShowTitlesOnOneLine)
     ScriptedDesktop::SetResponse(hostile, Response::Refuses);
     const TopleftRun run = RunTopleft("5\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "topleft: \"Evil??[2J?%s title\" could not be moved: the window manager kept it where it "
-                       "was.\n");
+    EXPECT_EQ(run.err,
+              "topleft: \"Evil??[2J?%s title\" could not be moved: the window manager kept it where it "
+              "was.\n");
 }
 
 TEST(SelectionNumber, ConvertsEveryValueOfTheSigned32BitRange)
@@ -211,8 +202,8 @@ TEST(SelectionNumber, ConvertsEveryValueOfTheSigned32BitRange)
 
 TEST(SelectionNumber, OutOfRangeNeverWrapsIntoRange)
 {
-    for (const char* text : {"2147483648", "4294967296", "4294967298", "18446744073709551618",
-                             "-2147483649", "-4294967296", "-18446744073709551615"}) {
+    for (const char* text : {"2147483648", "4294967296", "4294967298", "18446744073709551618", "-2147483649",
+                             "-4294967296", "-18446744073709551615"}) {
         std::FILE* input = InputOf(text);
         const std::optional<std::int64_t> value = ReadSelectionNumber(input);
         std::fclose(input);

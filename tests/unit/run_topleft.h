@@ -41,8 +41,8 @@ inline TopleftRun RunTopleft(const std::string& typed)
     EnumWindows(CatalogueWindowProc, 0);
     const int status = SelectAndPlaceWindow(input);
     std::fflush(stdout);
-    TopleftRun run{testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr(),
-                   status, RestOf(input)};
+    TopleftRun run{testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr(), status,
+                   RestOf(input)};
     std::fclose(input);
     return run;
 }

@@ -1,4 +1,5 @@
-// The scripted desktop's model and its definitions of the three window-system calls.
+// The scripted desktop's model and its definitions of the window-system calls, with the user32
+// and DWM calls the Windows frame makes.
 #include "scripted_desktop.h"
 
 #include "window_system/last_error.h"
@@ -15,11 +16,44 @@ std::uintptr_t NextId = 0x1000;
 HWND ClosingOnMove = nullptr;
 int ChangeAt = -1;
 void (*Change)() = nullptr;
+bool FrameBounds = false;
+bool PlacementsTold = true;
+constexpr RECT Monitor{0, 0, 1280, 1024};
+RECT WorkArea = Monitor;
+// A maximised window's rectangle reaches this far past the work area on every side, as on Windows.
+constexpr int MaximisedOverhang = 8;
 
 std::vector<ScriptedWindow>::iterator Locate(HWND window)
 {
     return std::find_if(Stacking.begin(), Stacking.end(),
                         [window](const ScriptedWindow& w) { return w.handle == window; });
+}
+
+RECT RectOf(const ScriptedWindow& w) { return {w.x, w.y, w.x + w.width, w.y + w.height}; }
+
+void SetRect(ScriptedWindow& w, const RECT& r)
+{
+    w.x = r.left;
+    w.y = r.top;
+    w.width = r.right - r.left;
+    w.height = r.bottom - r.top;
+}
+
+// To the top of its band: a topmost window above every other, any other just below the topmost.
+void Raise(HWND window)
+{
+    auto found = Locate(window);
+    const auto band = found->topmost
+        ? Stacking.begin()
+        : std::find_if(Stacking.begin(), Stacking.end(), [](const ScriptedWindow& w) { return !w.topmost; });
+    if (band <= found)
+        std::rotate(band, found, found + 1);
+}
+
+void Restore(ScriptedWindow& w)
+{
+    SetRect(w, w.restored);
+    w.minimised = w.maximised = false;
 }
 
 } // namespace
@@ -34,7 +68,44 @@ void Reset()
     ClosingOnMove = nullptr;
     ChangeAt = -1;
     Change = nullptr;
+    FrameBounds = false;
+    PlacementsTold = true;
+    WorkArea = Monitor;
 }
+
+void KeepPlacements() { PlacementsTold = false; }
+
+void SetFrameBounds(bool reported) { FrameBounds = reported; }
+void SetWorkArea(RECT workArea) { WorkArea = workArea; }
+void SetFrameInset(HWND window, RECT inset) { Locate(window)->frameInset = inset; }
+
+void Minimise(HWND window)
+{
+    ScriptedWindow& w = *Locate(window);
+    w.restored = RectOf(w);
+    SetRect(w, {-32000, -32000, -32000 + 160, -32000 + 28});
+    w.minimised = true;
+}
+
+void Maximise(HWND window)
+{
+    ScriptedWindow& w = *Locate(window);
+    w.restored = RectOf(w);
+    SetRect(w,
+            {WorkArea.left - MaximisedOverhang, WorkArea.top - MaximisedOverhang, WorkArea.right + MaximisedOverhang,
+             WorkArea.bottom + MaximisedOverhang});
+    w.maximised = true;
+}
+
+void Hide(HWND window) { Locate(window)->visible = false; }
+
+void SetTopmost(HWND window)
+{
+    Locate(window)->topmost = true;
+    Raise(window);
+}
+
+void SetOwner(HWND window, HWND owner) { Locate(window)->owner = owner; }
 
 HWND Open(std::string title, int x, int y, int width, int height)
 {
@@ -119,8 +190,10 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     if (found->response == Response::Refuses)
         return Fail(ERROR_ACCESS_DENIED, "the window manager kept it where it was");
-    found->x = X;
-    found->y = Y;
+    if (!(uFlags & SWP_NOMOVE)) {
+        found->x = X;
+        found->y = Y;
+    }
     if (!(uFlags & SWP_NOSIZE)) {
         found->width = cx;
         found->height = cy;
@@ -131,8 +204,15 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
     } else if (found->response == Response::Grows) {
         found->height += 20;
     }
-    if (hWndInsertAfter == HWND_TOP)
-        std::rotate(Stacking.begin(), found, found + 1);
+    if (hWndInsertAfter == HWND_TOP && !(uFlags & SWP_NOZORDER)) {
+        const auto top =
+            std::find_if(Stacking.begin(), Stacking.end(), [](const ScriptedWindow& w) { return !w.topmost; });
+        const HWND wasOnTop = top == Stacking.end() ? nullptr : top->handle;
+        const bool staysUnder = found->response == Response::StaysUnder;
+        Raise(hWnd);
+        if (staysUnder && wasOnTop && wasOnTop != hWnd)
+            Raise(wasOnTop);
+    }
     return TRUE;
 }
 
@@ -156,4 +236,98 @@ LRESULT SendMessageTimeoutA(HWND hWnd, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /
     if (lpdwResult)
         *lpdwResult = 0;
     return 1;
+}
+
+BOOL IsWindow(HWND hWnd) { return ScriptedDesktop::Find(hWnd) != nullptr; }
+
+BOOL IsIconic(HWND hWnd)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    return window && window->minimised;
+}
+
+BOOL IsZoomed(HWND hWnd)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    return window && window->maximised;
+}
+
+BOOL IsWindowVisible(HWND hWnd)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    return window && window->visible;
+}
+
+// Restoring shows the window again where it was, activated, so on top of its band.
+BOOL ShowWindow(HWND hWnd, int nCmdShow)
+{
+    const auto found = Locate(hWnd);
+    if (found == Stacking.end())
+        return FALSE;
+    const BOOL wasVisible = found->visible;
+    if (nCmdShow == SW_RESTORE && (found->minimised || found->maximised)) {
+        Restore(*found);
+        found->visible = true;
+        Raise(hWnd);
+    } else if (nCmdShow == SW_SHOWNOACTIVATE && found->minimised) {
+        Restore(*found);
+        found->visible = true;
+    }
+    return wasVisible;
+}
+
+HWND GetWindow(HWND hWnd, UINT uCmd)
+{
+    const auto found = Locate(hWnd);
+    if (found == Stacking.end())
+        return nullptr;
+    if (uCmd == GW_OWNER)
+        return found->owner;
+    if (uCmd == GW_HWNDPREV && found != Stacking.begin())
+        return std::prev(found)->handle;
+    return nullptr;
+}
+
+LONG GetWindowLongA(HWND hWnd, int nIndex)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    return window && nIndex == GWL_EXSTYLE && window->topmost ? WS_EX_TOPMOST : 0;
+}
+
+BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hWnd);
+    if (!window)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    const bool told = (window->minimised || window->maximised) && PlacementsTold;
+    lpwndpl->rcNormalPosition = told ? window->restored : RectOf(*window);
+    return TRUE;
+}
+
+HMONITOR MonitorFromWindow(HWND /*hwnd*/, DWORD /*dwFlags*/) { return reinterpret_cast<HMONITOR>(1); }
+
+BOOL GetMonitorInfoA(HMONITOR /*hMonitor*/, MONITORINFO* lpmi)
+{
+    lpmi->rcMonitor = Monitor;
+    lpmi->rcWork = WorkArea;
+    return TRUE;
+}
+
+HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, DWORD cbAttribute)
+{
+    const ScriptedWindow* window = ScriptedDesktop::Find(hwnd);
+    if (!FrameBounds || !window)
+        return E_NOTIMPL;
+    if (dwAttribute == DWMWA_CLOAKED && cbAttribute == sizeof(DWORD)) {
+        *static_cast<DWORD*>(pvAttribute) = 0;
+        return S_OK;
+    }
+    if (dwAttribute != DWMWA_EXTENDED_FRAME_BOUNDS || cbAttribute != sizeof(RECT))
+        return E_NOTIMPL;
+    const RECT inset = window->frameInset;
+    *static_cast<RECT*>(pvAttribute) = window->maximised
+        ? WorkArea
+        : RECT{window->x + inset.left, window->y + inset.top, window->x + window->width - inset.right,
+               window->y + window->height - inset.bottom};
+    return S_OK;
 }

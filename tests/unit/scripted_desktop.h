@@ -1,20 +1,23 @@
 // A scripted desktop linked in place of the window system: a working model of windows with
 // titles, positions, sizes and a stacking order, which records every SetWindowPos call and
-// applies it, so a test can check both what was asked and where the window ended up.
+// applies it, so a test can check both what was asked and where the window ended up. It also
+// answers the user32 and DWM calls the Windows frame makes (win32/frame.h): the visible frame
+// inside a window's rectangle, minimised, maximised and topmost windows, the Z-order.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "window_system/window_system.h"
+#include "window_system/win32/frame.h"
 
 // What a window does when it is asked to move: what real programs and window managers do.
 enum class Response {
     Obeys,
-    Refuses,     // SetWindowPos fails with the reason ERROR_ACCESS_DENIED
-    Shifts,      // SetWindowPos succeeds, but the window lands 12 pixels right and 40 down
-    Grows,       // SetWindowPos succeeds, but the window grows 20 pixels taller
-    StopsAnswering // the program takes no messages: SendMessageTimeoutA times out
+    Refuses, // SetWindowPos fails with the reason ERROR_ACCESS_DENIED
+    Shifts, // SetWindowPos succeeds, but the window lands 12 pixels right and 40 down
+    Grows, // SetWindowPos succeeds, but the window grows 20 pixels taller
+    StopsAnswering, // the program takes no messages: SendMessageTimeoutA times out
+    StaysUnder // SetWindowPos succeeds, but the window that was on top goes back above it
 };
 
 struct ScriptedWindow {
@@ -22,6 +25,10 @@ struct ScriptedWindow {
     std::string title; // bytes as the window system would deliver them
     int x, y, width, height;
     Response response = Response::Obeys;
+    RECT frameInset{0, 0, 0, 0}; // how far inside the rectangle the visible frame lies
+    bool visible = true, minimised = false, maximised = false, topmost = false;
+    HWND owner = nullptr;
+    RECT restored{}; // while minimised or maximised: the rectangle it is restored to
 };
 
 struct SetWindowPosCall {
@@ -43,6 +50,18 @@ void CloseOnMove(HWND window);
 // Calls this function from inside the next enumeration, after the callback has seen `index`
 // windows, to change the desktop while it is being walked.
 void DuringEnumeration(int index, void (*change)());
+
+// The Windows desktop's state: whether the DWM reports frames, and the one monitor's work area.
+void SetFrameBounds(bool reported);
+void SetWorkArea(RECT workArea);
+void SetFrameInset(HWND window, RECT inset);
+// GetWindowPlacement answers with the current rectangle, as Wine does for another program's window.
+void KeepPlacements();
+void Minimise(HWND window); // as Windows does: the rectangle goes to (-32000, -32000), 160x28
+void Maximise(HWND window); // its visible frame fills the work area
+void Hide(HWND window);
+void SetTopmost(HWND window); // above every other window from now on
+void SetOwner(HWND window, HWND owner);
 
 const ScriptedWindow* Find(HWND window);
 std::vector<HWND> StackingOrder(); // topmost first

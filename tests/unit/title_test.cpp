@@ -9,12 +9,12 @@ namespace {
 constexpr TitleAtoms Atoms{31, 300, 301};
 constexpr std::uint32_t Cardinal = 6;
 
-std::string Decode(std::uint32_t type, const std::string& bytes, std::size_t limit = 128,
-                   bool truncated = false, std::uint8_t format = 8)
+std::string Decode(std::uint32_t type, const std::string& bytes, std::size_t limit = 128, bool truncated = false,
+                   std::uint8_t format = 8)
 {
     std::string out(limit + 16, '#');
-    const TitleProperty property{type, format, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                 bytes.size(), truncated};
+    const TitleProperty property{type, format, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                 truncated};
     const std::size_t written = DecodeTitle(property, Atoms, out.data(), limit);
     EXPECT_LT(written, limit);
     EXPECT_EQ(out[written], '\0');
@@ -56,7 +56,10 @@ TEST(TitleDecoding, CompoundTextIsDecodedWhereUnderstood)
     EXPECT_EQ(Decode(Atoms.compoundText, "\x1b%G\xe2\x9c\x93\x1b%@ok"), "\xe2\x9c\x93ok");
     // A cut-off escape sequence or control sequence ends the text quietly.
     EXPECT_EQ(Decode(Atoms.compoundText, "ok\x1b$"), "ok");
-    EXPECT_EQ(Decode(Atoms.compoundText, "ok\x9b" "1"), "ok");
+    EXPECT_EQ(Decode(Atoms.compoundText,
+                     "ok\x9b"
+                     "1"),
+              "ok");
 }
 
 TEST(TitleDecoding, UnexpectedTypeOrFormatGivesTheEmptyString)

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
@@ -190,6 +191,31 @@ class TopleftUnderWine(unittest.TestCase):
         self.assert_not_moved(b"Fixture hung",
                               b'topleft: "Fixture hung" is not responding; it was not moved.\n')
 
+    def test_minimised_window_is_shown_again_at_the_corner(self):
+        title = b"Fixture seen then minimised"
+        before = [row for row in self.desk.state() if row[7] == title][0]
+        self.assertTrue(before[2], "not minimised to begin with")
+        run = self.desk.topleft(b"%d\n" % self.number_of(title))
+        self.assertEqual((run.returncode, run.stderr), (0, b""))
+        after = self.desk.state()
+        moved = [row for row in after if row[0] == before[0]][0]
+        # Shown, no longer minimised, at the corner with the size it had before it was minimised.
+        self.assertEqual(moved[1:7], (True, False, 0, 0, 280, 190))
+        self.assertEqual([row for row in after if row[1]][0][0], before[0], "not on top")
+
+    def test_window_left_under_others_is_reported(self):
+        title = b"Fixture stays under"
+        # Another window on top first, whatever ran before.
+        self.assertEqual(self.desk.topleft(b"%d\n" % self.number_of(b"Fixture visible A")).returncode, 0)
+        run = self.desk.topleft(b"%d\n" % self.number_of(title))
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stderr, b'topleft: "Fixture stays under" could not be moved: '
+                                     b'"Fixture partner" stayed above it.\n')
+        # It was put at the corner all the same, right under its partner.
+        after = self.desk.state()
+        self.assertEqual([row for row in after if row[7] == title][0][3:5], (0, 0))
+        self.assertEqual([row[7] for row in after if row[1]][:2], [b"Fixture partner", title])
+
     def test_prompt_is_shown_before_input_and_a_closed_window_is_reported(self):
         title = b"Fixture visible B"
         tool = subprocess.Popen(["wine", TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE,
@@ -206,6 +232,19 @@ class TopleftUnderWine(unittest.TestCase):
         self.assertEqual((tool.returncode, out), (1, b""))
         self.assertEqual(err.replace(b"\r\n", b"\n"), b"topleft: the window closed before it could be moved.\n")
         self.assertNotIn(title, self.desk.enumeration())
+
+
+class Manifest(unittest.TestCase):
+    def test_program_declares_per_monitor_dpi_awareness(self):
+        """The manifest, read from the program's resources (type 24, RT_MANIFEST)."""
+        with tempfile.TemporaryDirectory() as folder:
+            subprocess.run(["wrestool", "-x", "--raw", "--type=24", "-o", folder, TOPLEFT], check=True)
+            names = os.listdir(folder)
+            self.assertEqual(len(names), 1, names)
+            manifest = ElementTree.parse(os.path.join(folder, names[0])).getroot()
+        settings = {element.tag.split("}")[1]: element.text for element in manifest.iter()
+                    if element.tag.endswith(("}dpiAware", "}dpiAwareness"))}
+        self.assertEqual(settings, {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2"})
 
 
 if __name__ == "__main__":

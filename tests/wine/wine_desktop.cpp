@@ -4,7 +4,10 @@
 //                        of that title and answers "closed"; a line "hang" makes the thread of
 //                        the window "Fixture hung" stop taking messages and answers "hung".
 //                        "Fixture refuses" refuses every move (WM_WINDOWPOSCHANGING) and
-//                        "Fixture shifts" lands 12 pixels right and 40 down of where it is put
+//                        "Fixture shifts" lands 12 pixels right and 40 down of where it is put;
+//                        "Fixture stays under" raises "Fixture partner" over itself whenever it
+//                        is raised;
+//                        "Fixture seen then minimised" is shown, then minimised
 //   wine_desktop enum    prints user32's own enumeration of titled top-level windows, in the
 //                        listing's format
 //   wine_desktop state   prints, for each titled top-level window in enumeration order, its
@@ -40,8 +43,7 @@ BOOL CALLBACK PrintState(HWND window, LPARAM)
     if (title[0])
         std::printf("%llu\t%d\t%d\t%ld\t%ld\t%ld\t%ld\t%s\n",
                     static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)),
-                    IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top,
-                    r.right, r.bottom, title);
+                    IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top, r.right, r.bottom, title);
     return TRUE;
 }
 
@@ -66,14 +68,24 @@ LRESULT CALLBACK ShiftingWindowProc(HWND window, UINT message, WPARAM wParam, LP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Never left on top: whenever it is raised, it raises "Fixture partner" over itself at once, before
+// the call that raised it returns.
+HWND Partner;
+LRESULT CALLBACK StayingUnderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_WINDOWPOSCHANGED && !(reinterpret_cast<WINDOWPOS*>(lParam)->flags & SWP_NOZORDER) && Partner)
+        SetWindowPos(Partner, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
 DWORD HungThread;
 HANDLE HungWindowOpen;
 
 // The thread of "Fixture hung": takes messages until told to hang, then never again.
 DWORD WINAPI HangingThread(LPVOID)
 {
-    CreateWindowExA(0, "WineDesktopFixture", "Fixture hung", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 380, 290, 210,
-                    120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    CreateWindowExA(0, "WineDesktopFixture", "Fixture hung", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 380, 290, 210, 120,
+                    nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     SetEvent(HungWindowOpen);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -137,28 +149,31 @@ int Serve()
     windowClass.lpfnWndProc = ShiftingWindowProc;
     windowClass.lpszClassName = "WineDesktopShifting";
     RegisterClassA(&windowClass);
+    windowClass.lpfnWndProc = StayingUnderWindowProc;
+    windowClass.lpszClassName = "WineDesktopStayingUnder";
+    RegisterClassA(&windowClass);
 
     Open("Fixture visible A", 200, 150, 320, 240, SW_SHOWNORMAL);
     Open("Fixture visible B", 260, 190, 300, 210, SW_SHOWNORMAL);
     Open("", 300, 220, 200, 100, SW_SHOWNORMAL);
     Open("Fixture hidden", 120, 90, 250, 150, -1);
     Open("Fixture minimised", 150, 110, 260, 170, SW_SHOWMINNOACTIVE);
-    Open(std::string("Fixture long 127 ") + std::string(110, 'x'), 330, 240, 200, 120,
-         SW_SHOWNOACTIVATE);
-    Open(std::string("Fixture long 200 ") + std::string(183, 'y'), 340, 250, 200, 120,
-         SW_SHOWNOACTIVATE);
+    Open(std::string("Fixture long 127 ") + std::string(110, 'x'), 330, 240, 200, 120, SW_SHOWNOACTIVATE);
+    Open(std::string("Fixture long 200 ") + std::string(183, 'y'), 340, 250, 200, 120, SW_SHOWNOACTIVATE);
     Open("Fixture 100% %s %n %d", 350, 260, 220, 130, SW_SHOWNOACTIVATE);
     Open("Fixture twin", 360, 270, 230, 140, SW_SHOWNOACTIVATE);
     Open("Fixture twin", 370, 280, 240, 150, SW_SHOWNOACTIVATE);
     Open("Fixture refuses", 390, 300, 250, 160, SW_SHOWNOACTIVATE, "WineDesktopRefusing");
     Open("Fixture shifts", 400, 310, 260, 170, SW_SHOWNOACTIVATE, "WineDesktopShifting");
+    Partner = Open("Fixture partner", 600, 500, 150, 100, SW_SHOWNOACTIVATE);
+    Open("Fixture stays under", 410, 320, 270, 180, SW_SHOWNOACTIVATE, "WineDesktopStayingUnder");
+    ShowWindow(Open("Fixture seen then minimised", 420, 330, 280, 190, SW_SHOWNORMAL), SW_MINIMIZE);
     HungWindowOpen = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CreateThread(nullptr, 0, HangingThread, nullptr, 0, &HungThread);
     WaitForSingleObject(HungWindowOpen, INFINITE);
 
     const DWORD self = GetCurrentThreadId();
-    CreateThread(nullptr, 0, ReadCommands, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(self)),
-                 0, nullptr);
+    CreateThread(nullptr, 0, ReadCommands, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(self)), 0, nullptr);
     std::printf("ready\n");
     std::fflush(stdout);
 

@@ -1,0 +1,124 @@
+// The visible frame behind the core's SetWindowPos and GetWindowRect on Windows (see frame.h).
+// Built into the Windows program, and into the unit tests against the scripted desktop, which
+// answers the same user32 and DWM calls.
+#include "window_system/win32/frame.h"
+
+#include <algorithm>
+#include <string>
+
+#include "window_system/last_error.h"
+#include "window_system/title.h"
+
+// Here the names are user32's own: window_system.h points the core's at the calls below.
+#undef SetWindowPos
+#undef GetWindowRect
+
+namespace {
+
+// Windows above this many in the Z-order are not looked at: the walk is bounded even while the
+// order changes under it.
+constexpr int MaxWindowsAbove = 100000;
+
+// How far the visible frame lies inside the window's rectangle, as the DWM reports it; none where
+// it reports nothing (composition off, or Wine) or bounds that are no frame of this rectangle.
+RECT FrameInset(HWND window, const RECT& rect)
+{
+    RECT frame{};
+    if (DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame) != S_OK ||
+        frame.left < rect.left || frame.top < rect.top || frame.right > rect.right || frame.bottom > rect.bottom ||
+        frame.left >= frame.right || frame.top >= frame.bottom)
+        return {0, 0, 0, 0};
+    return {frame.left - rect.left, frame.top - rect.top, rect.right - frame.right, rect.bottom - frame.bottom};
+}
+
+bool Cloaked(HWND window)
+{
+    DWORD cloaked = 0;
+    return DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked) == S_OK && cloaked != 0;
+}
+
+// The first window above this one that the user sees over it and that has no right to be there:
+// not hidden, minimised or cloaked (on another virtual desktop), not topmost (those stay above
+// every other window), not one of the window's own (its dialogs stay above it).
+HWND NormalWindowAbove(HWND window)
+{
+    int looked = 0;
+    for (HWND above = GetWindow(window, GW_HWNDPREV); above && looked < MaxWindowsAbove;
+         above = GetWindow(above, GW_HWNDPREV), ++looked) {
+        if (!IsWindowVisible(above) || IsIconic(above) || Cloaked(above))
+            continue;
+        if ((GetWindowLongA(above, GWL_EXSTYLE) & WS_EX_TOPMOST) || GetWindow(above, GW_OWNER) == window)
+            continue;
+        return above;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
+{
+    if (!IsWindow(hWnd))
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    // Shown again first, at the place and size it is restored to, and placed from there.
+    if (IsIconic(hWnd))
+        ShowWindow(hWnd, SW_RESTORE);
+    RECT rect;
+    if (!GetWindowRect(hWnd, &rect))
+        return FALSE;
+    if (IsZoomed(hWnd)) {
+        // A maximised window already fills its monitor's work area: it is only raised.
+        uFlags |= SWP_NOMOVE | SWP_NOSIZE;
+    } else {
+        const RECT inset = FrameInset(hWnd, rect);
+        X -= static_cast<int>(inset.left);
+        Y -= static_cast<int>(inset.top);
+    }
+    if (!SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags))
+        return FALSE;
+    if (hWndInsertAfter == HWND_TOP && !(uFlags & SWP_NOZORDER))
+        if (const HWND above = NormalWindowAbove(hWnd)) {
+            char title[128] = "";
+            GetWindowTextA(above, title, sizeof title);
+            return Fail(ERROR_ACCESS_DENIED, QuotedTitle(title) + " stayed above it");
+        }
+    return TRUE;
+}
+
+BOOL VisibleFrameGetWindowRect(HWND hWnd, RECT* lpRect)
+{
+    RECT rect;
+    if (!GetWindowRect(hWnd, &rect))
+        return FALSE;
+    if (IsIconic(hWnd)) {
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        if (!GetWindowPlacement(hWnd, &placement))
+            return FALSE;
+        const RECT& normal = placement.rcNormalPosition;
+        if (normal.left != rect.left || normal.top != rect.top || normal.right != rect.right ||
+            normal.bottom != rect.bottom) {
+            *lpRect = normal;
+            return TRUE;
+        }
+        // The system keeps the place it restores the window to from us (Wine does, for another
+        // program's window, and answers with the minimised rectangle): the window is shown
+        // again, unactivated, to learn it. The move that follows would restore it anyway.
+        ShowWindow(hWnd, SW_SHOWNOACTIVATE);
+        if (!GetWindowRect(hWnd, &rect))
+            return FALSE;
+    }
+    const RECT inset = FrameInset(hWnd, rect);
+    LONG left = rect.left + inset.left, top = rect.top + inset.top;
+    if (IsZoomed(hWnd)) {
+        // What lies beyond the work area of a maximised window's monitor is not seen.
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        if (GetMonitorInfoA(MonitorFromWindow(hWnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
+            left = std::max(left, monitor.rcWork.left);
+            top = std::max(top, monitor.rcWork.top);
+        }
+    }
+    *lpRect = {left, top, left + (rect.right - rect.left), top + (rect.bottom - rect.top)};
+    return TRUE;
+}

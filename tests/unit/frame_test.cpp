@@ -1,0 +1,135 @@
+// The Windows frame between the core and the scripted desktop, as in the Windows build: the core's
+// SetWindowPos and GetWindowRect are the frame's, which makes user32's calls on the model.
+#include <string>
+
+#include "run_topleft.h"
+
+namespace {
+
+class Frame : public FreshProcess {
+protected:
+    void SetUp() override
+    {
+        FreshProcess::SetUp();
+        ScriptedDesktop::SetFrameBounds(true);
+        other = ScriptedDesktop::Open("Other", 500, 400, 200, 100);
+        chosen = ScriptedDesktop::Open("Chosen", 100, 50, 300, 200);
+        ScriptedDesktop::SetFrameInset(chosen, Windows10Border);
+    }
+
+    // The window listed with 1 is the chosen one: the other is above it.
+    TopleftRun ChooseIt() { return RunTopleft("1\n"); }
+
+    // An invisible resizing border left, right and bottom, as Windows 10 draws at 100%.
+    static constexpr RECT Windows10Border{7, 0, 7, 7};
+    HWND other = nullptr, chosen = nullptr;
+};
+
+TEST_F(Frame, VisibleFrameLandsAtTheCorner)
+{
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const ScriptedWindow* moved = ScriptedDesktop::Find(chosen);
+    // The rectangle goes past the screen's edge by the invisible border; the size is kept.
+    EXPECT_EQ(moved->x, -7);
+    EXPECT_EQ(moved->y, 0);
+    EXPECT_EQ(moved->width, 300);
+    EXPECT_EQ(moved->height, 200);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), chosen);
+}
+
+TEST_F(Frame, WithoutFrameBoundsTheRectangleIsTheCorner)
+{
+    ScriptedDesktop::SetFrameBounds(false);
+    EXPECT_EQ(ChooseIt().status, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(chosen)->x, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(chosen)->y, 0);
+}
+
+TEST_F(Frame, MinimisedWindowIsRestoredAndPlacedAtItsRestoredSize)
+{
+    ScriptedDesktop::Minimise(chosen);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const ScriptedWindow* moved = ScriptedDesktop::Find(chosen);
+    EXPECT_FALSE(moved->minimised);
+    EXPECT_EQ(moved->x, -7);
+    EXPECT_EQ(moved->y, 0);
+    EXPECT_EQ(moved->width, 300);
+    EXPECT_EQ(moved->height, 200);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), chosen);
+}
+
+TEST_F(Frame, MinimisedWindowWhosePlacementIsKeptIsShownToLearnItsSize)
+{
+    ScriptedDesktop::KeepPlacements();
+    ScriptedDesktop::Minimise(chosen);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(chosen)->width, 300);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), chosen);
+}
+
+TEST_F(Frame, MaximisedWindowStaysMaximisedAndIsRaised)
+{
+    ScriptedDesktop::Maximise(chosen);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const ScriptedWindow* raised = ScriptedDesktop::Find(chosen);
+    EXPECT_TRUE(raised->maximised);
+    EXPECT_EQ(raised->x, -8);
+    EXPECT_EQ(raised->width, 1280 + 16);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), chosen);
+
+    // Without the DWM's bounds, what is seen of it is still the work area's corner.
+    SetUp();
+    ScriptedDesktop::SetFrameBounds(false);
+    ScriptedDesktop::Maximise(chosen);
+    EXPECT_EQ(ChooseIt().status, 0);
+}
+
+TEST_F(Frame, MaximisedWindowBelowAPanelAtTheTopIsReported)
+{
+    ScriptedDesktop::SetWorkArea({0, 40, 1280, 1024});
+    ScriptedDesktop::Maximise(chosen);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: \"Chosen\" is at (0, 40), not at the corner.\n");
+}
+
+TEST_F(Frame, WindowLeftUnderAnotherIsReported)
+{
+    ScriptedDesktop::SetResponse(chosen, Response::StaysUnder);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: \"Chosen\" could not be moved: \"Other\" stayed above it.\n");
+}
+
+TEST_F(Frame, TopmostHiddenAndOwnWindowsMayStayAbove)
+{
+    const HWND clock = ScriptedDesktop::Open("Clock", 0, 0, 50, 50);
+    ScriptedDesktop::SetTopmost(clock);
+    const HWND dialog = ScriptedDesktop::Open("Dialog", 0, 0, 50, 50);
+    ScriptedDesktop::SetOwner(dialog, chosen);
+    // Windows keeps a window's own dialogs above it, and "Other" here is hidden.
+    ScriptedDesktop::SetResponse(chosen, Response::StaysUnder);
+    ScriptedDesktop::Hide(other);
+    const TopleftRun run = RunTopleft("2\n"); // Clock, Other, Chosen, Dialog
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder()[0], clock);
+}
+
+TEST_F(Frame, WindowClosedBeforeTheMoveIsReported)
+{
+    ScriptedDesktop::CloseOnMove(chosen);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: the window closed before it could be moved.\n");
+}
+
+} // namespace
