@@ -6,8 +6,13 @@ itself (its first calls, answered by the bus daemon), KWin loading each script, 
 until the script's answer arrives, and KWin unloading it; the rest is topleft's own work and its
 start and end.
 
-Usage: bench_kwin.py [--windows 200] [--topleft PATH] [--native PATH]
-(installs what it needs and builds the programs of the build-linux tree, unless they are given)
+Before timing it checks that KWin shows the windows opened and topleft lists them, and every
+timed run must end as expected; otherwise it stops with what was missing, exit status 1, and
+prints no figure.
+
+Usage: bench_kwin.py [--windows 200] [--topleft PATH] [--native PATH] [--stop-fixture]
+(installs what it needs and builds the programs of the build-linux tree, unless they are given;
+--stop-fixture closes the test program, so its windows, before the timing: the check must stop it)
 """
 import argparse
 import os
@@ -23,20 +28,26 @@ ROOT = os.path.join(HERE, "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 import kwin_desktop  # noqa: E402
 
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import desktop  # noqa: E402
+
 BUILD = os.path.join(ROOT, "build-linux")
 options = argparse.ArgumentParser(description="topleft on KWin, and where its time goes")
 options.add_argument("--windows", type=int, default=200)
 options.add_argument("--topleft")
 options.add_argument("--native")
+options.add_argument("--stop-fixture", action="store_true")
 ARGS = options.parse_args()
 TOPLEFT = ARGS.topleft or os.path.join(BUILD, "topleft")
 NATIVE = ARGS.native or os.path.join(BUILD, "tests", "wayland", "wl_desktop")
 
 
-def timed(env, typed):
+def timed(name, env, typed, expected):
     start = time.perf_counter()
     run = subprocess.run([TOPLEFT], env=env, input=typed, capture_output=True)
-    return time.perf_counter() - start, run.returncode
+    seconds = time.perf_counter() - start
+    desktop.require_exit(name, run.returncode, expected, run.stderr)
+    return seconds
 
 
 def split(env, typed):
@@ -44,8 +55,9 @@ def split(env, typed):
     come in a fixed order: Hello and NameHasOwner to the bus daemon, then for each script
     loadScript, run and unloadScript to KWin; the script's answer is a call to topleft."""
     with tempfile.NamedTemporaryFile() as trace:
-        subprocess.run(["strace", "-tt", "-e", "trace=sendmsg,recvmsg,execve,exit_group", "-s", "8",
-                        "-o", trace.name, TOPLEFT], env=env, input=typed, capture_output=True, check=False)
+        run = subprocess.run(["strace", "-tt", "-e", "trace=sendmsg,recvmsg,execve,exit_group", "-s", "8",
+                              "-o", trace.name, TOPLEFT], env=env, input=typed, capture_output=True, check=False)
+        desktop.require_exit("topleft under strace", run.returncode, 0, run.stderr)
         lines = trace.read().decode(errors="replace").splitlines()
 
     def seconds(line):
@@ -93,16 +105,23 @@ def main():
     desk = kwin_desktop.KWinDesktop(NATIVE, None, 4096, 4096)
     try:
         started = time.monotonic()
-        desk.native.ask(f"many {ARGS.windows} bench_")
+        desktop.require_reply(desk.native.ask(f"many {ARGS.windows} bench_"))
         print(f"# {ARGS.windows} native windows on headless KWin ({time.monotonic() - started:.1f} s to open them)")
-        for name, typed in (("topleft (list, move 0)", b"0\n"), ("topleft (list only)", b"x")):
-            runs = [timed(desk.env, typed) for _ in range(9)]
-            print(f"{name:<24} median {statistics.median(r[0] for r in runs) * 1000:7.1f} ms, "
-                  f"exit {runs[-1][1]}")
+        if ARGS.stop_fixture:
+            desk.native.close()
+            desk.native = None
+        shown = sum(1 for caption in desk.windows() if caption.startswith("bench_"))
+        desktop.require_windows(ARGS.windows, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"), "KWin")
+        for name, typed, expected in (("topleft (list, move 0)", b"0\n", 0), ("topleft (list only)", b"x", 1)):
+            runs = [timed(name, desk.env, typed, expected) for _ in range(9)]
+            print(f"{name:<24} median {statistics.median(runs) * 1000:7.1f} ms")
         total, parts = split(desk.env, b"0\n")
         print(f"# one whole run under strace: {total * 1000:.1f} ms")
         for part, spent in parts.items():
             print(f"  {part:<22} {spent * 1000:7.1f} ms")
+    except desktop.SetupError as error:
+        print(f"bench_kwin: {error}; no figures", file=sys.stderr)
+        sys.exit(1)
     finally:
         desk.close()
 

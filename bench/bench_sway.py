@@ -3,8 +3,13 @@
 and the verified move of window 0) against `swaymsg -t get_tree`, sway's own client fetching the
 tree once, in one run. Prints medians, the ratio, peak memory and the size of the tree.
 
-Usage: bench_sway.py [--windows 1000] [--topleft PATH] [--native PATH]
-(installs what it needs and builds the programs of the build-linux tree, unless they are given)
+Before timing it checks that sway shows the windows opened and topleft lists them, and every
+timed run must end as expected; otherwise it stops with what was missing, exit status 1, and
+prints no ratio.
+
+Usage: bench_sway.py [--windows 1000] [--topleft PATH] [--native PATH] [--stop-fixture]
+(installs what it needs and builds the programs of the build-linux tree, unless they are given;
+--stop-fixture closes the test program, so its windows, before the timing: the check must stop it)
 """
 import argparse
 import os
@@ -19,25 +24,30 @@ ROOT = os.path.join(HERE, "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 import sway_desktop  # noqa: E402
 
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import desktop  # noqa: E402
+
 BUILD = os.path.join(ROOT, "build-linux")
 options = argparse.ArgumentParser(description="topleft against swaymsg -t get_tree")
 options.add_argument("--windows", type=int, default=1000)
 options.add_argument("--topleft")
 options.add_argument("--native")
+options.add_argument("--stop-fixture", action="store_true")
 ARGS = options.parse_args()
 TOPLEFT = ARGS.topleft or os.path.join(BUILD, "topleft")
 NATIVE = ARGS.native or os.path.join(BUILD, "tests", "wayland", "wl_desktop")
 CPU = "0"  # sway, its clients and the timed programs share one CPU, as in bench_x11.py
 
 
-def run_measured(command, env, typed=b""):
-    """(seconds, peak resident KiB, bytes printed, exit status) of one run."""
+def run_measured(name, command, env, typed, expected):
+    """(seconds, peak resident KiB, bytes printed) of one run, which must exit as expected."""
     with tempfile.NamedTemporaryFile() as peak:
         start = time.perf_counter()
         run = subprocess.run(["taskset", "-c", CPU, "/usr/bin/time", "-f", "%M", "-o", peak.name] + command,
-                             env=env, input=typed, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                             env=env, input=typed, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         seconds = time.perf_counter() - start
-        return seconds, int(peak.read().split()[-1]), len(run.stdout), run.returncode
+        desktop.require_exit(name, run.returncode, expected, run.stderr)
+        return seconds, int(peak.read().split()[-1]), len(run.stdout)
 
 
 def main():
@@ -51,21 +61,29 @@ def main():
     try:
         subprocess.run(["taskset", "-p", "-c", CPU, str(desk.sway.pid)], check=True, stdout=subprocess.DEVNULL)
         started = time.monotonic()
-        desk.native.ask(f"many {ARGS.windows} bench_")
+        desktop.require_reply(desk.native.ask(f"many {ARGS.windows} bench_"))
         print(f"# {ARGS.windows} native windows on headless sway "
               f"({time.monotonic() - started:.1f} s to open them)", flush=True)
-        tools = [("topleft (list, move 0)", [TOPLEFT], b"0\n"),
-                 ("topleft (list only)", [TOPLEFT], b"x"),
-                 ("swaymsg -t get_tree", ["swaymsg", "-t", "get_tree"], b"")]
-        print(f"{'tool':<26} {'median ms':>10} {'x first':>8} {'peak KiB':>9} {'bytes out':>10} {'exit':>5}")
+        if ARGS.stop_fixture:
+            desk.native.close()
+            desk.native = None
+        shown = sum(1 for node, _, _ in desk.views() if (node.get("name") or "").startswith("bench_"))
+        desktop.require_windows(ARGS.windows, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"), "sway")
+        tools = [("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
+                 ("topleft (list only)", [TOPLEFT], b"x", 1),
+                 ("swaymsg -t get_tree", ["swaymsg", "-t", "get_tree"], b"", 0)]
+        print(f"{'tool':<26} {'median ms':>10} {'x first':>8} {'peak KiB':>9} {'bytes out':>10}")
         medians = {}
-        for name, command, typed in tools:
-            runs = [run_measured(command, desk.env, typed) for _ in range(9)]
+        for name, command, typed, expected in tools:
+            runs = [run_measured(name, command, desk.env, typed, expected) for _ in range(9)]
             medians[name] = statistics.median(r[0] for r in runs)
             print(f"{name:<26} {medians[name] * 1000:>10.1f} {medians[name] / medians[tools[0][0]]:>8.2f} "
-                  f"{max(r[1] for r in runs):>9} {runs[-1][2]:>10} {runs[-1][3]:>5}", flush=True)
+                  f"{max(r[1] for r in runs):>9} {runs[-1][2]:>10}", flush=True)
         print(f"# topleft (list, move 0) / swaymsg -t get_tree = "
               f"{medians[tools[0][0]] / medians['swaymsg -t get_tree']:.2f}x")
+    except desktop.SetupError as error:
+        print(f"bench_sway: {error}; no figures", file=sys.stderr)
+        sys.exit(1)
     finally:
         desk.close()
 

@@ -10,11 +10,18 @@ server, counted by delaying every answer of the server. The X server, the window
 program timed share one CPU: on a virtual machine a wake-up across CPUs costs tens of
 milliseconds at random, which would swamp what is measured.
 
+Before timing it checks that the X server shows the windows opened and topleft lists them, and
+every timed run must end as expected; otherwise it stops with what was missing, exit status 1,
+and prints no ratio.
+
 Usage: bench_x11.py [--managed 1000] [--unmanaged 10000] [--spread] [--topleft PATH] [--fixture PATH]
-(installs what it needs and builds the programs of the build-run tree, unless they are given)
+                    [--stop-fixture]
+(installs what it needs and builds the programs of the build-run tree, unless they are given;
+--stop-fixture closes the test program, so its windows, before the timing: the check must stop it)
 """
 import argparse
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -32,6 +39,7 @@ options.add_argument("--managed", type=int, default=1000, help="windows under op
 options.add_argument("--unmanaged", type=int, default=10000, help="windows with no manager (0: skip)")
 options.add_argument("--topleft")
 options.add_argument("--fixture")
+options.add_argument("--stop-fixture", action="store_true")
 options.add_argument("--spread", action="store_true",
                      help="let the system spread the programs over its CPUs instead of sharing one")
 ARGS = options.parse_args()
@@ -48,42 +56,55 @@ def pin(desk):
                        stdout=subprocess.DEVNULL)
 
 
-def run_measured(command, env, typed=b""):
-    """Runs a command to its end: (seconds, peak resident KiB, lines printed, exit status). GNU
-    time reports the peak of the command alone, not of this interpreter it was forked from."""
+def run_measured(name, command, env, typed, expected):
+    """Runs a command to its end: (seconds, peak resident KiB, lines printed); it must exit as
+    expected. GNU time reports the peak of the command alone, not of this interpreter it was
+    forked from."""
     with tempfile.NamedTemporaryFile() as peak:
         start = time.perf_counter()
         pinned = ["taskset", "-c", CPU] if CPU else []
         run = subprocess.run(pinned + ["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, env=env,
-                             input=typed, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                             input=typed, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         seconds = time.perf_counter() - start
-        return seconds, int(peak.read().split()[-1]), run.stdout.count(b"\n"), run.returncode
+        desktop.require_exit(name, run.returncode, expected, run.stderr)
+        return seconds, int(peak.read().split()[-1]), run.stdout.count(b"\n")
 
 
 def compare(count, tools, env, repeats):
-    """Times each (name, command, typed) in turn; prints a row each and returns the medians."""
+    """Times each (name, command, typed, exit status) in turn; prints a row each and returns the
+    medians."""
     medians = {}
-    for name, command, typed in tools:
-        runs = [run_measured(command, env, typed) for _ in range(repeats)]
+    for name, command, typed, expected in tools:
+        runs = [run_measured(name, command, env, typed, expected) for _ in range(repeats)]
         median = statistics.median(r[0] for r in runs)
         medians[name] = median
         ratio = median / medians[tools[0][0]]
         print(f"{count:>8} {name:<30} {median * 1000:>10.1f} {ratio:>10.2f} "
-              f"{max(r[1] for r in runs):>9} {runs[-1][2]:>7} {runs[-1][3]:>5}", flush=True)
+              f"{max(r[1] for r in runs):>9} {runs[-1][2]:>7}", flush=True)
     return medians
 
 
-def round_trips(env, proxy, typed):
+def round_trips(env, proxy, typed, expected):
     """topleft's round trips for one run: its extra time through the delaying proxy."""
     slow_env = dict(env, DISPLAY=proxy.display)
-    fast = statistics.median(run_measured([TOPLEFT], env, typed)[0] for _ in range(3))
-    slow = statistics.median(run_measured([TOPLEFT], slow_env, typed)[0] for _ in range(3))
+    fast = statistics.median(run_measured("topleft", [TOPLEFT], env, typed, expected)[0] for _ in range(3))
+    slow = statistics.median(run_measured("topleft", [TOPLEFT], slow_env, typed, expected)[0] for _ in range(3))
     return (slow - fast) / DELAY
 
 
+def check_windows(desk, count):
+    """The X server shows the `count` windows opened (titled bench_N, as xwininfo finds them) and
+    topleft lists them; optionally the test program is stopped first, to see this fail."""
+    if ARGS.stop_fixture:
+        desk.fixture.close()
+        desk.fixture = None
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], env=desk.env, capture_output=True, check=True)
+    shown = len(re.findall(rb'^\s+0x[0-9a-f]+ "bench_\d+"', tree.stdout, re.MULTILINE))
+    desktop.require_windows(count, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"), "the X server")
+
+
 def header():
-    print(f"{'windows':>8} {'tool':<30} {'median ms':>10} {'x first':>10} {'peak KiB':>9} "
-          f"{'lines':>7} {'exit':>5}")
+    print(f"{'windows':>8} {'tool':<30} {'median ms':>10} {'x first':>10} {'peak KiB':>9} {'lines':>7}")
 
 
 def managed(count):
@@ -92,26 +113,27 @@ def managed(count):
     proxy = None
     try:
         pin(desk)
-        desk.ask(f"many {count} bench_")
+        desktop.require_reply(desk.ask(f"many {count} bench_"))
         started = time.monotonic()
-        while int(desk.ask("clients")) < count:
+        while int(desk.ask("clients")) < count and time.monotonic() - started < 600:
             time.sleep(0.5)
         print(f"# {count} windows under openbox ({time.monotonic() - started:.0f} s to take "
               "them on)", flush=True)
         # The manager goes on restacking and repainting for a while after the last window.
         time.sleep(5)
+        check_windows(desk, count)
         header()
         # The lowest window is listed last; each run moves another one from the bottom of the
         # stack to its top and to the corner, a move the manager has to carry out in full.
-        lowest = b"%d\n" % (run_measured([TOPLEFT], desk.env, b"x")[2] - 1)
-        medians = compare(count, [("topleft (list, move lowest)", [TOPLEFT], lowest),
-                                  ("topleft (list, move 0)", [TOPLEFT], b"0\n"),
-                                  ("topleft (list only)", [TOPLEFT], b"x"),
-                                  ("wmctrl -l", ["wmctrl", "-l"], b""),
+        lowest = b"%d\n" % (run_measured("topleft (list only)", [TOPLEFT], desk.env, b"x", 1)[2] - 1)
+        medians = compare(count, [("topleft (list, move lowest)", [TOPLEFT], lowest, 0),
+                                  ("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
+                                  ("topleft (list only)", [TOPLEFT], b"x", 1),
+                                  ("wmctrl -l", ["wmctrl", "-l"], b"", 0),
                                   ("xdotool search --name .", ["xdotool", "search", "--name", "."],
-                                   b"")], desk.env, 7)
+                                   b"", 0)], desk.env, 7)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
-        listing, moving = round_trips(desk.env, proxy, b"x"), round_trips(desk.env, proxy, lowest)
+        listing, moving = round_trips(desk.env, proxy, b"x", 1), round_trips(desk.env, proxy, lowest, 0)
         print(f"# round trips: listing {listing:.1f}, listing and verified move {moving:.1f} "
               f"({DELAY * 1000:.0f} ms added per answer)")
         for moved in ("lowest", "0"):
@@ -130,14 +152,15 @@ def unmanaged(count, floor):
     proxy = None
     try:
         pin(desk)
-        desk.ask(f"many {count} bench_")
+        desktop.require_reply(desk.ask(f"many {count} bench_"))
         print(f"# {count} windows, no window manager", flush=True)
+        check_windows(desk, count)
         header()
-        medians = compare(count, [("topleft (list only)", [TOPLEFT], b"x"),
-                                  ("floor_list", [floor], b""),
-                                  ("floor_list -t", [floor, "-t"], b"")], desk.env, 9)
+        medians = compare(count, [("topleft (list only)", [TOPLEFT], b"x", 1),
+                                  ("floor_list", [floor], b"", 0),
+                                  ("floor_list -t", [floor, "-t"], b"", 0)], desk.env, 9)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
-        print(f"# round trips: listing {round_trips(desk.env, proxy, b'x'):.1f} "
+        print(f"# round trips: listing {round_trips(desk.env, proxy, b'x', 1):.1f} "
               f"({DELAY * 1000:.0f} ms added per answer)")
         print(f"# at {count} with no manager: topleft (list only) / floor_list = "
               f"{medians['topleft (list only)'] / medians['floor_list']:.2f}x", flush=True)
@@ -156,10 +179,14 @@ def main():
         floor = os.path.join(folder, "floor_list")
         subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor_list.c"), "-lxcb"],
                        check=True)
-        if ARGS.managed:
-            managed(ARGS.managed)
-        if ARGS.unmanaged:
-            unmanaged(ARGS.unmanaged, floor)
+        try:
+            if ARGS.managed:
+                managed(ARGS.managed)
+            if ARGS.unmanaged:
+                unmanaged(ARGS.unmanaged, floor)
+        except desktop.SetupError as error:
+            print(f"bench_x11: {error}; no figures", file=sys.stderr)
+            sys.exit(1)
 
 
 if __name__ == "__main__":

@@ -81,6 +81,42 @@ def start_session_bus(folder):
     return bus, address
 
 
+class SetupError(Exception):
+    """The desktop does not show what was set up on it, or a run did not end as it should: nothing
+    measured or checked on it would mean anything."""
+
+
+def listed_count(topleft, env, prefix):
+    """How many windows whose title starts with `prefix` topleft lists (given no number)."""
+    run = subprocess.run([topleft], env=env, input=b"", capture_output=True, timeout=120)
+    if run.returncode != 1 or not run.stdout.endswith(PROMPT):
+        raise SetupError(f"topleft did not list the desktop (exit {run.returncode}): "
+                         f"{run.stderr.decode(errors='replace').strip()}")
+    return sum(1 for title in titles_before_prompt(run.stdout) if title.startswith(prefix))
+
+
+def require_windows(expected, shown, listed, desktop_name):
+    """The desktop's own count of the windows opened and topleft's count are both `expected`."""
+    if shown != expected:
+        raise SetupError(f"{desktop_name} shows {shown} of the {expected} windows opened")
+    if listed != expected:
+        raise SetupError(f"topleft lists {listed} of the {expected} windows opened")
+
+
+def require_exit(name, status, expected, err=b""):
+    """A timed run ended as it should, or nothing it measured counts."""
+    if status != expected:
+        said = err.decode(errors="replace").strip()
+        raise SetupError(f"{name} exited {status}, not {expected}" + (f": {said}" if said else ""))
+
+
+def require_reply(reply, expected="ok"):
+    """A test program did what it was asked."""
+    if reply != expected:
+        raise SetupError(f"the test program answered {reply!r}, not {expected!r}")
+    return reply
+
+
 def read_until(stream, ending, limit=1 << 24):
     """Reads raw bytes from a pipe until they end with `ending` or the pipe closes."""
     data = b""

@@ -109,10 +109,21 @@ print("{token}" + JSON.stringify(seen));
             with open(self.log_path, "rb") as log:
                 for line in log.read().decode(errors="replace").splitlines():
                     if token in line:
-                        return json.loads(line.split(token, 1)[1])
+                        return [json.loads(line.split(token, 1)[1])]  # true even when empty
             return None
 
-        return {entry[0]: tuple(entry[1:]) for entry in self.wait(printed, "the script's answer", 10)}
+        return {entry[0]: tuple(entry[1:]) for entry in self.wait(printed, "the script's answer", 10)[0]}
+
+    def settle(self, seconds=10):
+        """Waits until KWin has finished with what it was asked: the same view in two reads."""
+        last = [None]
+
+        def unchanged():
+            seen = self.windows()
+            same, last[0] = seen == last[0], seen
+            return same
+
+        self.wait(unchanged, "a settled desktop", seconds)
 
     def minimise(self, caption):
         self.run_script(f"""

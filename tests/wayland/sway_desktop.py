@@ -10,6 +10,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
@@ -100,6 +101,20 @@ class SwayDesktop:
 
     def tree(self):
         return self.ipc.ask(GET_TREE)
+
+    def settle(self, seconds=10):
+        """Waits until sway has finished laying out: the tree the same in two reads a moment
+        apart, after a round trip of its own."""
+        last = [None]
+
+        def unchanged():
+            tree = self.tree()
+            same, last[0] = tree == last[0], tree
+            if not same:
+                time.sleep(0.1)
+            return same
+
+        self.wait(unchanged, "a settled tree", seconds)
 
     def views(self):
         """Every window: (node, its workspace's name, 1 if it is the highest floating window of

@@ -57,6 +57,7 @@ class TopleftOnKWin(unittest.TestCase):
         self.assertEqual(titles, by_stacking)
 
     def assert_moves(self, title):
+        self.desk.settle()
         before = self.desk.windows()[title]
         _, _, status, out, err = desktop.answer(
             TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(title.encode()))
@@ -76,6 +77,7 @@ class TopleftOnKWin(unittest.TestCase):
         self.assert_moves("Native minimised")
 
     def test_bad_numbers_move_nothing(self):
+        self.desk.settle()
         before = self.desk.windows()
         for typed, message in ((b"%d\n" % len(before), b"No window is listed with that number.\n"),
                                (b"x\n", b"No number was read.\n")):

@@ -23,11 +23,13 @@ CLOSED = b"topleft: the window closed before it could be moved.\n"
 class TopleftOnSway(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.desk = desk = sway_desktop.SwayDesktop(NATIVE, XPROGRAM)
+        cls.desk = desk = sway_desktop.SwayDesktop(
+            NATIVE, XPROGRAM, extra_config='for_window [title="^Native small$"] floating enable\n')
         cls.native = {}
         for title in (b"Native tiled", b"Native floating", b"Native elsewhere", b"Native hidden",
                       b"Native 100% %s %n", b"\xc3\xa9" * 70):
             cls.native[title] = desk.native.ask(f"open {title.hex()} 320 240")
+        cls.native[b"Native small"] = desk.native.ask(f"open {b'Native small'.hex()} 100 60")
         cls.untitled = desk.native.ask("open - 200 100")
         desk.native.ask(f"title {desk.native.ask('open - 200 100')} -")  # an empty title
         cls.x = {}
@@ -39,6 +41,9 @@ class TopleftOnSway(unittest.TestCase):
         desk.command(f"[app_id={cls.native[b'Native floating']}] floating enable")
         desk.command(f"[con_id={cls.con(window=cls.x[b'X floating'])}] floating enable")
         desk.command(f"[app_id={cls.native[b'Native elsewhere']}] move to workspace 2")
+        # Floating from the start, and now smaller than sway lets a floating window be resized to:
+        # it must keep its size all the same.
+        desk.command("floating_minimum_size 120 x 70")
         desk.command(f"[app_id={cls.native[b'Native hidden']}] move scratchpad")
 
     @classmethod
@@ -72,6 +77,7 @@ class TopleftOnSway(unittest.TestCase):
         self.assertEqual(titles[-1], b"Native hidden")
 
     def assert_moves(self, title):
+        self.desk.settle()
         before = self.where(title)
         _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
                                                 lambda titles: b"%d\n" % titles.index(title))
@@ -81,7 +87,7 @@ class TopleftOnSway(unittest.TestCase):
         self.assertEqual(after[:8], (0, 0, before[2], before[3], True, True, True, True), title)
 
     def test_moves(self):
-        for title in (b"Native tiled", b"Native floating", b"X tiled", b"X floating"):
+        for title in (b"Native tiled", b"Native floating", b"Native small", b"X tiled", b"X floating"):
             with self.subTest(title=title):
                 self.assert_moves(title)
 
@@ -90,6 +96,7 @@ class TopleftOnSway(unittest.TestCase):
         self.assertEqual(self.where(b"Native elsewhere")[8], "2")
 
     def test_hidden_window_is_shown(self):
+        self.desk.settle()
         before = self.where(b"Native hidden")
         self.assertEqual(before[6], False)
         _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
@@ -98,14 +105,21 @@ class TopleftOnSway(unittest.TestCase):
         self.assertEqual(self.where(b"Native hidden")[:2] + self.where(b"Native hidden")[4:8],
                          (0, 0, True, True, True, True))
 
+    def movable(self, title):
+        """What of a window a move could change: floating or not, focused, its workspace, and the
+        place and size of a floating one (sway lays tiles out on its own, in its own time)."""
+        x, y, width, height, floating, focused, _, _, workspace = self.where(title)
+        return (floating, focused, workspace) + ((x, y, width, height) if floating else ())
+
     def test_bad_numbers_move_nothing(self):
         count = len(self.listing())
-        before = {title: self.where(title) for title in list(self.native) + list(self.x)}
+        self.desk.settle()
+        before = {title: self.movable(title) for title in list(self.native) + list(self.x)}
         for typed, message in ((b"%d\n" % count, b"No window is listed with that number.\n"),
                                (b"x\n", b"No number was read.\n")):
             run = subprocess.run([TOPLEFT], env=self.desk.env, input=typed, capture_output=True, timeout=60)
             self.assertEqual((run.returncode, run.stderr), (1, message))
-        self.assertEqual({title: self.where(title) for title in before}, before)
+        self.assertEqual({title: self.movable(title) for title in before}, before)
 
     def test_window_closed_before_the_answer(self):
         doomed = self.desk.native.ask(f"open {b'Doomed'.hex()} 200 100")

@@ -6,14 +6,15 @@
 //                               shown (configured and drawn) by the time of the reply
 //   title APP_ID HEX         -> ok     sets the title byte for byte ("-": empty)
 //   close APP_ID             -> ok
-//   many N PREFIX            -> ok     N windows titled PREFIX0, PREFIX1, ..., 64x48
-// Each window's app_id is "topleft.test.N", N counting from 0. The program ends when its
-// standard input closes.
+//   many N PREFIX            -> ok     N windows titled PREFIX0, PREFIX1, ..., 64x48, all shown
+// Each window's app_id is "topleft.test.N", N counting from 0. Whatever went wrong is the reply
+// instead: "error " and what it was. The program ends when its standard input closes.
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,34 @@ struct Window {
 };
 std::map<std::string, std::unique_ptr<Window>> Windows;
 int Opened = 0;
+// The first thing that went wrong since the last reply, which reports it.
+std::string Failure;
+// Windows opened before the compositor is waited for: each draws a buffer whose file descriptor
+// travels with it, and the connection holds only so many at a time.
+constexpr int Batch = 32;
+
+void Fail(const std::string& what)
+{
+    if (Failure.empty())
+        Failure = what;
+}
+
+// Sends what is queued, waiting for the compositor to take it in whenever its socket is full.
+bool Flush()
+{
+    while (wl_display_flush(Display) < 0) {
+        if (errno != EAGAIN) {
+            Fail(std::string("sending to the compositor: ") + std::strerror(errno));
+            return false;
+        }
+        pollfd writable{wl_display_get_fd(Display), POLLOUT, 0};
+        if (poll(&writable, 1, 10000) <= 0) {
+            Fail("the compositor took nothing in for 10 seconds");
+            return false;
+        }
+    }
+    return true;
+}
 
 // One buffer of the window's size, a light grey, released by the compositor when it is done.
 void Draw(Window& window, int width, int height)
@@ -51,8 +80,10 @@ void Draw(Window& window, int width, int height)
     const int stride = width * 4, size = stride * height;
     const int memory = memfd_create("wl_desktop", MFD_CLOEXEC);
     if (memory < 0 || ftruncate(memory, size) != 0) {
-        std::perror("wl_desktop: buffer");
-        std::exit(1);
+        Fail(std::string("a buffer: ") + std::strerror(errno));
+        if (memory >= 0)
+            close(memory);
+        return;
     }
     void* pixels = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
     std::memset(pixels, 0xD0, static_cast<std::size_t>(size));
@@ -66,6 +97,7 @@ void Draw(Window& window, int width, int height)
     wl_surface_attach(window.surface, buffer, 0, 0);
     wl_surface_damage_buffer(window.surface, 0, 0, width, height);
     wl_surface_commit(window.surface);
+    Flush();
 }
 
 const xdg_toplevel_listener ToplevelListener = {
@@ -141,14 +173,15 @@ void Settle()
         bool all = true;
         for (const auto& entry : Windows)
             all = all && entry.second->shown;
-        if (all)
+        if (all || !Failure.empty())
             break;
-        if (wl_display_dispatch(Display) < 0) {
-            std::fprintf(stderr, "wl_desktop: the compositor went away\n");
-            std::exit(1);
+        if (!Flush() || wl_display_dispatch(Display) < 0) {
+            Fail(std::string("the compositor went away: ") + std::strerror(wl_display_get_error(Display)));
+            return;
         }
     }
-    wl_display_roundtrip(Display);
+    if (wl_display_roundtrip(Display) < 0)
+        Fail(std::string("the compositor went away: ") + std::strerror(wl_display_get_error(Display)));
 }
 
 } // namespace
@@ -215,15 +248,18 @@ int main()
                 int count = 0;
                 std::string prefix;
                 words >> count >> prefix;
-                for (int i = 0; i < count; ++i) {
+                for (int i = 0; i < count && Failure.empty(); ++i) {
                     const std::string title = prefix + std::to_string(i);
                     Open(&title, 64, 48);
+                    if ((i + 1) % Batch == 0)
+                        Settle();
                 }
             } else {
                 reply = "unknown command";
             }
             Settle();
-            std::cout << reply << std::endl;
+            std::cout << (Failure.empty() ? reply : "error " + Failure) << std::endl;
+            Failure.clear();
         }
     }
     wl_display_disconnect(Display);

@@ -78,9 +78,14 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         // window placed on an output onto the workspace shown there.
         std::string command = "[con_id=" + std::to_string(id) + "] ";
         command += view.hidden ? "scratchpad show, " : "focus, ";
-        command += "floating enable, resize set " + std::to_string(target.width + extraWidth) + " px " +
-            std::to_string(target.height + extraHeight) + " px, move absolute position " + std::to_string(target.left) +
-            " px " + std::to_string(target.top) + " px";
+        command += "floating enable, ";
+        // A floating window of the right size is left as it is: sway would hold it to its
+        // smallest floating size (75x50 unless configured) when asked for the size it has.
+        if (!view.floating || view.content.width != target.width || view.content.height != target.height)
+            command += "resize set " + std::to_string(target.width + extraWidth) + " px " +
+                std::to_string(target.height + extraHeight) + " px, ";
+        command +=
+            "move absolute position " + std::to_string(target.left) + " px " + std::to_string(target.top) + " px";
         const std::optional<std::string> reply = Ipc->Ask(i3ipc::RunCommand, command, AnswerMs);
         if (!reply)
             return Fail(ERROR_TIMEOUT, "sway did not answer");
