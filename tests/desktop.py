@@ -25,11 +25,52 @@ PROMPT = b"Select window : "
 
 def start_xvfb(width=1280, height=1024, options=()):
     """Starts Xvfb on a free display number; returns (process, display name)."""
+    return start_announcing_server(
+        ["Xvfb", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset", *options], "Xvfb")
+
+
+XORG_DUMMY_CONFIG = """Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 256000
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual 4096 2048
+        Modes "1280x1024"
+    EndSubSection
+EndSection
+"""
+
+
+def start_xorg(folder):
+    """Starts Xorg with the dummy video driver on a free display number, its configuration and log
+    in `folder`: one output, DUMMY0, 1280x1024 at (0, 0), and room for monitors laid out with
+    `xrandr --setmonitor` (Xvfb shows one monitor whatever xrandr is told). Returns (process,
+    display name)."""
+    config = os.path.join(folder, "xorg.conf")
+    with open(config, "w") as out:
+        out.write(XORG_DUMMY_CONFIG)
+    return start_announcing_server(
+        ["Xorg", "-config", config, "-noreset", "-nolisten", "tcp", "-logfile", os.path.join(folder, "xorg.log")],
+        "Xorg")
+
+
+def start_announcing_server(command, name):
+    """Starts an X server with -displayfd; returns (process, display name)."""
     read_end, write_end = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-         "-nolisten", "tcp", "-noreset", *options],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    server = subprocess.Popen(command[:1] + ["-displayfd", str(write_end)] + command[1:], pass_fds=(write_end,),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     number = b""
     with os.fdopen(read_end, "rb") as announcement:
@@ -37,7 +78,7 @@ def start_xvfb(width=1280, height=1024, options=()):
             chunk = announcement.read(1)
             if not chunk:
                 stop(server)
-                raise RuntimeError("Xvfb did not announce its display")
+                raise RuntimeError(f"{name} did not announce its display")
             number += chunk
     return server, ":" + number.decode().strip()
 
@@ -222,13 +263,14 @@ class Fixture:
 
 
 class XDesktop:
-    """Xvfb, a window manager if asked for, and the X test program that opens and inspects
-    windows, in a private home folder."""
+    """An X server (Xvfb, or Xorg with the dummy driver), a window manager if asked for, and the X
+    test program that opens and inspects windows, in a private home folder."""
 
     def __init__(self, fixture, manager="none", width=1280, height=1024, manager_options=(),
-                 server_options=()):
+                 server_options=(), xorg=False):
         self.folder = tempfile.mkdtemp(prefix="topleft-x11-")
-        self.xvfb, self.display = start_xvfb(width, height, server_options)
+        # Xorg's dummy driver where the test lays out monitors of its own; else Xvfb.
+        self.xvfb, self.display = start_xorg(self.folder) if xorg else start_xvfb(width, height, server_options)
         self.env = {name: value for name, value in os.environ.items()
                     if name not in SESSION_VARIABLES}
         runtime = os.path.join(self.folder, "runtime")

@@ -92,6 +92,35 @@ int Report(const std::string& line)
 
 const char* const ClosedMessage = "the window closed before it could be moved.";
 
+// Where the window goes: the desktop's (0, 0) where a monitor shows it, else the corner of the
+// primary monitor (the system's rule), so that it never lands where no monitor shows it.
+struct Corner {
+    LONG x = 0, y = 0;
+    std::string words = "the corner"; // as a message names it
+};
+
+Corner TargetCorner()
+{
+    Corner corner;
+    const HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFOEXA info{};
+    info.cbSize = sizeof(MONITORINFO);
+    if (!monitor || !GetMonitorInfoA(monitor, &info))
+        return corner; // a desktop that tells nothing of its monitors: its own corner
+    corner.x = info.rcMonitor.left;
+    corner.y = info.rcMonitor.top;
+    if (corner.x == 0 && corner.y == 0)
+        return corner;
+    // The name only for a message that needs it: a desktop may have to be asked for it.
+    info.cbSize = sizeof info;
+    info.szDevice[0] = '\0';
+    GetMonitorInfoA(monitor, &info);
+    info.szDevice[sizeof info.szDevice - 1] = '\0';
+    corner.words = "the corner of monitor " + QuotedTitle(info.szDevice) + " (" + std::to_string(corner.x) + ", " +
+        std::to_string(corner.y) + ")";
+    return corner;
+}
+
 } // namespace
 
 int PlaceWindow(HWND window)
@@ -108,7 +137,8 @@ int PlaceWindow(HWND window)
     if (!GetWindowRect(window, &before))
         return Report(ClosedMessage);
 
-    if (!SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE)) {
+    const Corner corner = TargetCorner();
+    if (!SetWindowPos(window, HWND_TOP, static_cast<int>(corner.x), static_cast<int>(corner.y), 0, 0, SWP_NOSIZE)) {
         const DWORD error = GetLastError();
         if (error == ERROR_INVALID_WINDOW_HANDLE)
             return Report(ClosedMessage);
@@ -119,9 +149,9 @@ int PlaceWindow(HWND window)
     RECT after;
     if (!GetWindowRect(window, &after))
         return Report(ClosedMessage);
-    if (after.left != 0 || after.top != 0)
+    if (after.left != corner.x || after.top != corner.y)
         return Report(TitleOf(window) + " is at (" + std::to_string(after.left) + ", " + std::to_string(after.top) +
-                      "), not at the corner.");
+                      "), not at " + corner.words + ".");
     const LONG width = before.right - before.left, height = before.bottom - before.top;
     if (after.right - after.left != width || after.bottom - after.top != height)
         return Report(TitleOf(window) + " changed size from " + std::to_string(width) + "x" + std::to_string(height) +

@@ -18,7 +18,8 @@ std::optional<std::int64_t> ReadSelectionNumber(std::FILE* input);
 // the first entry does; a number not less than the entry count names none.
 std::optional<int> CatalogueEntryFor(std::int64_t selection, int entryCount);
 
-// Moves the window to the top-left corner and to the top of the stacking order, keeping its size,
+// Moves the window to the top-left corner (of the desktop, or where no monitor shows that point,
+// of the primary monitor) and to the top of the stacking order, keeping its size,
 // and reads back where it went. Returns the process exit status: 0 when the window is there, 1
 // with one line on standard error saying what happened when it is not.
 int PlaceWindow(HWND window);

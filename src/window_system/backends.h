@@ -13,6 +13,8 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace x11
 
 namespace sway {
@@ -22,6 +24,8 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace sway
 
 namespace kwin {

@@ -112,6 +112,33 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     return x11::GetWindowRect(hWnd, lpRect);
 }
 
+// KWin's monitors are not read: its corner is the desktop's (0, 0).
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
+{
+    switch (Chosen()) {
+    case Backend::Sway:
+        return sway::MonitorFromPoint(pt, dwFlags);
+    case Backend::KWin:
+        return nullptr;
+    case Backend::X11:
+        break;
+    }
+    return x11::MonitorFromPoint(pt, dwFlags);
+}
+
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi)
+{
+    switch (Chosen()) {
+    case Backend::Sway:
+        return sway::GetMonitorInfoA(hMonitor, lpmi);
+    case Backend::KWin:
+        return FALSE;
+    case Backend::X11:
+        break;
+    }
+    return x11::GetMonitorInfoA(hMonitor, lpmi);
+}
+
 // No message reaches the window's program here, so there is nothing to wait for; whether the
 // window is still there, the move itself finds out.
 LRESULT SendMessageTimeoutA(HWND /*hWnd*/, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/, UINT /*fuFlags*/,

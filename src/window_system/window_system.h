@@ -60,6 +60,27 @@ struct RECT {
 #define ERROR_INVALID_WINDOW_HANDLE 1400U // the window has gone
 #define ERROR_TIMEOUT 1460U // the window manager or compositor did not answer in time
 
+struct POINT {
+    LONG x, y;
+};
+
+// A monitor, as the desktop lays them out: backends keep their own identifier in its bits.
+struct OpaqueMonitor;
+typedef OpaqueMonitor* HMONITOR;
+#define CCHDEVICENAME 32
+struct MONITORINFO {
+    DWORD cbSize;
+    RECT rcMonitor, rcWork; // the monitor's area of the desktop, and what the desktop leaves free
+    DWORD dwFlags;
+};
+struct MONITORINFOEXA : MONITORINFO {
+    char szDevice[CCHDEVICENAME]; // the monitor's name, such as "DP-1"
+};
+#define MONITOR_DEFAULTTONULL 0x00000000U
+#define MONITOR_DEFAULTTOPRIMARY 0x00000001U
+#define MONITOR_DEFAULTTONEAREST 0x00000002U
+#define MONITORINFOF_PRIMARY 0x00000001U
+
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 // Calls the callback once per top-level window, topmost first, until it returns FALSE.
@@ -75,6 +96,13 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
 // those of the window's content, what its program draws in, which a frame does not change (the
 // manager may frame a window, or frame it anew, at any time).
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+// The monitor that shows the point; where none does, with MONITOR_DEFAULTTOPRIMARY the primary
+// monitor (where the desktop names none, the one whose top-left corner is nearest the point).
+// nullptr where the desktop tells nothing of its monitors.
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
+// The monitor's area and work area, in desktop coordinates; with cbSize that of MONITORINFOEXA,
+// its name as well.
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 // Moves go through the window manager or compositor, never through the window's own program, so
 // a program that does not respond cannot hold one up: the call answers at once.
 LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,

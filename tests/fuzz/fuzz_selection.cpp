@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "../unit/scripted_desktop.h"
 #include "catalogue/catalogue.h"
 #include "placement/placement.h"
-#include "../unit/scripted_desktop.h"
 
 namespace {
 

@@ -26,8 +26,11 @@ bool DecodeUtf8(const std::string& text, std::vector<std::uint32_t>& points)
 {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                             : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        std::size_t length = lead < 0x80 ? 1
+            : (lead & 0xE0) == 0xC0      ? 2
+            : (lead & 0xF0) == 0xE0      ? 3
+            : (lead & 0xF8) == 0xF0      ? 4
+                                         : 0;
         if (length == 0 || i + length > text.size())
             return false;
         std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
@@ -80,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string source(bytes.begin(), bytes.end());
         if (!whole && DecodeUtf8(source, points)) {
             // A valid title that was cut still ends where a character ends.
-            Require(title.size() == source.size() ||
-                    (static_cast<std::uint8_t>(source[title.size()]) & 0xC0) != 0x80);
+            Require(title.size() == source.size() || (static_cast<std::uint8_t>(source[title.size()]) & 0xC0) != 0x80);
         }
     } else if (type == Atoms.string) {
         std::vector<std::uint32_t> points;

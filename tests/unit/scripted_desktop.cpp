@@ -18,8 +18,8 @@ int ChangeAt = -1;
 void (*Change)() = nullptr;
 bool FrameBounds = false;
 bool PlacementsTold = true;
-constexpr RECT Monitor{0, 0, 1280, 1024};
-RECT WorkArea = Monitor;
+const Monitor Screen{"SCREEN", {0, 0, 1280, 1024}, {0, 0, 1280, 1024}, true};
+std::vector<Monitor> Monitors{Screen};
 // A maximised window's rectangle reaches this far past the work area on every side, as on Windows.
 constexpr int MaximisedOverhang = 8;
 
@@ -70,13 +70,14 @@ void Reset()
     Change = nullptr;
     FrameBounds = false;
     PlacementsTold = true;
-    WorkArea = Monitor;
+    Monitors = {Screen};
 }
 
 void KeepPlacements() { PlacementsTold = false; }
 
 void SetFrameBounds(bool reported) { FrameBounds = reported; }
-void SetWorkArea(RECT workArea) { WorkArea = workArea; }
+void SetMonitors(std::vector<Monitor> monitors) { Monitors = std::move(monitors); }
+void SetWorkArea(RECT workArea) { Monitors.front().work = workArea; }
 void SetFrameInset(HWND window, RECT inset) { Locate(window)->frameInset = inset; }
 
 void Minimise(HWND window)
@@ -91,9 +92,10 @@ void Maximise(HWND window)
 {
     ScriptedWindow& w = *Locate(window);
     w.restored = RectOf(w);
+    const RECT& work = Monitors.front().work;
     SetRect(w,
-            {WorkArea.left - MaximisedOverhang, WorkArea.top - MaximisedOverhang, WorkArea.right + MaximisedOverhang,
-             WorkArea.bottom + MaximisedOverhang});
+            {work.left - MaximisedOverhang, work.top - MaximisedOverhang, work.right + MaximisedOverhang,
+             work.bottom + MaximisedOverhang});
     w.maximised = true;
 }
 
@@ -304,14 +306,16 @@ BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl)
     return TRUE;
 }
 
-HMONITOR MonitorFromWindow(HWND /*hwnd*/, DWORD /*dwFlags*/) { return reinterpret_cast<HMONITOR>(1); }
-
-BOOL GetMonitorInfoA(HMONITOR /*hMonitor*/, MONITORINFO* lpmi)
+HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags)
 {
-    lpmi->rcMonitor = Monitor;
-    lpmi->rcWork = WorkArea;
-    return TRUE;
+    const ScriptedWindow* window = ScriptedDesktop::Find(hwnd);
+    const POINT middle = window ? POINT{window->x + window->width / 2, window->y + window->height / 2} : POINT{0, 0};
+    return ChooseMonitor(Monitors, middle, dwFlags);
 }
+
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Monitors, pt, dwFlags); }
+
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { return DescribeMonitor(Monitors, hMonitor, lpmi); }
 
 HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, DWORD cbAttribute)
 {
@@ -326,7 +330,7 @@ HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, D
         return E_NOTIMPL;
     const RECT inset = window->frameInset;
     *static_cast<RECT*>(pvAttribute) = window->maximised
-        ? WorkArea
+        ? Monitors.front().work
         : RECT{window->x + inset.left, window->y + inset.top, window->x + window->width - inset.right,
                window->y + window->height - inset.bottom};
     return S_OK;

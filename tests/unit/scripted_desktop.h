@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "window_system/monitors.h"
 #include "window_system/win32/frame.h"
 
 // What a window does when it is asked to move: what real programs and window managers do.
@@ -51,8 +52,10 @@ void CloseOnMove(HWND window);
 // windows, to change the desktop while it is being walked.
 void DuringEnumeration(int index, void (*change)());
 
-// The Windows desktop's state: whether the DWM reports frames, and the one monitor's work area.
+// Whether the DWM reports frames; the monitors (one of 1280x1024 at (0, 0) to begin with), and
+// the first one's work area.
 void SetFrameBounds(bool reported);
+void SetMonitors(std::vector<Monitor> monitors);
 void SetWorkArea(RECT workArea);
 void SetFrameInset(HWND window, RECT inset);
 // GetWindowPlacement answers with the current rectangle, as Wine does for another program's window.

@@ -45,12 +45,14 @@ class Ipc:
 
 
 class SwayDesktop:
-    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024, extra_config=""):
+    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024, extra_config="", outputs=None):
+        """outputs: [(width, height, x, y)] of headless outputs laid out so; one of width x height
+        at (0, 0) when not given."""
         self.folder = tempfile.mkdtemp(prefix="topleft-sway-")
         os.chmod(self.folder, 0o700)
         self.sway = self.ipc = self.native = self.x = None
         try:
-            self.start(width, height, extra_config)
+            self.start(outputs or [(width, height, 0, 0)], extra_config)
             self.native = desktop.Fixture(native_fixture, self.env)
             if x_fixture:
                 self.x = desktop.Fixture(x_fixture, self.env)
@@ -60,17 +62,19 @@ class SwayDesktop:
             self.close()
             raise
 
-    def start(self, width, height, extra_config):
+    def start(self, outputs, extra_config):
         config = os.path.join(self.folder, "config")
         display_file = os.path.join(self.folder, "display")
         with open(config, "w") as out:
-            out.write(f"xwayland force\n"
-                      f"output HEADLESS-1 resolution {width}x{height} position 0 0\n"
-                      f"exec echo \"$DISPLAY\" > {display_file}\n{extra_config}")
+            out.write("xwayland force\n")
+            for number, (width, height, x, y) in enumerate(outputs, 1):
+                out.write(f"output HEADLESS-{number} resolution {width}x{height} position {x} {y}\n")
+            out.write(f"exec echo \"$DISPLAY\" > {display_file}\n{extra_config}")
         base = {name: value for name, value in os.environ.items()
                 if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
         sway_env = dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder,
-                        WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1")
+                        WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
+                        WLR_HEADLESS_OUTPUTS=str(len(outputs)))
         # unshare runs sway in its own process: its id is sway's.
         self.sway = subprocess.Popen(
             ["unshare", "--user", "--map-user=1000", "--map-group=1000", "sway", "-c", config],

@@ -149,6 +149,23 @@ class TopleftOnSway(unittest.TestCase):
         self.assertIn(b"sway does not answer", run.stderr)
 
 
+class CornerOfTwoOutputs(unittest.TestCase):
+    """Two outputs, a laptop's placed lower beside a taller screen: no output shows (0, 0), and
+    sway names no primary, so the window goes to the corner of the output nearest (0, 0)."""
+
+    def test_window_goes_to_the_nearest_outputs_corner(self):
+        desk = sway_desktop.SwayDesktop(NATIVE, None, outputs=[(1280, 1024, 0, 276), (1920, 1080, 1280, 0)])
+        try:
+            app_id = desk.native.ask(f"open {b'Native'.hex()} 320 240")
+            desk.settle()
+            before = desk.where(app_id=app_id)
+            _, _, status, out, err = desktop.answer(TOPLEFT, desk.env, lambda titles: b"0\n")
+            self.assertEqual((status, out, err), (0, b"", b""))
+            self.assertEqual(desk.where(app_id=app_id)[:6], (0, 276, before[2], before[3], True, True))
+        finally:
+            desk.close()
+
+
 if __name__ == "__main__":
     TOPLEFT, NATIVE, XPROGRAM = sys.argv[1:4]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -137,7 +137,6 @@ const wl_registry_listener RegistryListener = {
     [](void*, wl_registry*, std::uint32_t) {},
 };
 
-
 Window& Open(const std::string* title, int width, int height)
 {
     auto window = std::make_unique<Window>();

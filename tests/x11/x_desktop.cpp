@@ -71,8 +71,7 @@ xcb_atom_t Atom(const std::string& name)
     if (const auto found = known.find(name); found != known.end())
         return found->second;
     Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
-        Connection, xcb_intern_atom(Connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
-        nullptr)};
+        Connection, xcb_intern_atom(Connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr)};
     const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
     known[name] = atom;
     return atom;
@@ -84,7 +83,6 @@ void Sync()
     Freed<xcb_get_input_focus_reply_t> reply{
         xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
 }
-
 
 // Any window manager holds the root's SubstructureRedirect: a window mapped before it took it
 // would escape it for good.
@@ -136,8 +134,8 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
     const std::uint32_t values[] = {colour};
     xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root, static_cast<std::int16_t>(x),
                       static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
-                      static_cast<std::uint16_t>(height), 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      Screen->root_visual, XCB_CW_BACK_PIXEL, values);
+                      static_cast<std::uint16_t>(height), 1, XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual,
+                      XCB_CW_BACK_PIXEL, values);
     // Ask to be placed where we said, so positions before a move are known.
     xcb_size_hints_t size{};
     xcb_icccm_size_hints_set_position(&size, 1, x, y);
@@ -148,10 +146,10 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
     if (shadow.drawn) {
         // Motif hints with only the decorations field set, and no decorations.
         const std::uint32_t motif[5] = {2, 0, 0, 0, 0};
-        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_MOTIF_WM_HINTS"),
-                            Atom("_MOTIF_WM_HINTS"), 32, 5, motif);
-        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_GTK_FRAME_EXTENTS"),
-                            XCB_ATOM_CARDINAL, 32, 4, shadow.extents);
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_MOTIF_WM_HINTS"), Atom("_MOTIF_WM_HINTS"),
+                            32, 5, motif);
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_GTK_FRAME_EXTENTS"), XCB_ATOM_CARDINAL,
+                            32, 4, shadow.extents);
     }
     const bool managed = RedirectHeld();
     if (state == "iconic" && !managed) {
@@ -240,10 +238,10 @@ std::string Where(xcb_window_t window)
     int decoration[4], shadow[4];
     const bool framed = Extents(window, "_NET_FRAME_EXTENTS", decoration);
     const bool undecorated = framed ? decoration[0] + decoration[1] + decoration[2] + decoration[3] == 0
-                                    : outer == window || (frame->x == origin->dst_x - own->border_width &&
-                                                          frame->y == origin->dst_y - own->border_width &&
-                                                          frame->width == own->width + 2 * own->border_width &&
-                                                          frame->height == own->height + 2 * own->border_width);
+                                    : outer == window ||
+            (frame->x == origin->dst_x - own->border_width && frame->y == origin->dst_y - own->border_width &&
+             frame->width == own->width + 2 * own->border_width &&
+             frame->height == own->height + 2 * own->border_width);
     if (undecorated && Extents(window, "_GTK_FRAME_EXTENTS", shadow)) {
         x = origin->dst_x + shadow[0];
         y = origin->dst_y + shadow[2];
@@ -290,8 +288,7 @@ bool InputClosed()
 
 int Churn()
 {
-    const std::string flickerTitles[] = {"Flicker", "Flicker " + std::string(300, 'F'), "",
-                                         "Flicker \xff\xfe\xc3"};
+    const std::string flickerTitles[] = {"Flicker", "Flicker " + std::string(300, 'F'), "", "Flicker \xff\xfe\xc3"};
     const xcb_window_t flicker = Open(700, 500, 120, 80, "mapped", false, Screen->white_pixel);
     SetProperty(flicker, "_NET_WM_NAME", "UTF8_STRING", 8, flickerTitles[0]);
     Sync();
@@ -303,8 +300,8 @@ int Churn()
     while (!InputClosed() && !xcb_connection_has_error(Connection)) {
         const xcb_window_t window = xcb_generate_id(Connection);
         xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root,
-                          static_cast<std::int16_t>(600 + made % 200), 300, 100, 60, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, Screen->root_visual, 0, nullptr);
+                          static_cast<std::int16_t>(600 + made % 200), 300, 100, 60, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          Screen->root_visual, 0, nullptr);
         // Titles alternate between the two properties, so both ways of naming a window churn.
         if (made % 2 == 0)
             SetProperty(window, "WM_NAME", "STRING", 8, "Churn " + std::to_string(made));
@@ -331,8 +328,7 @@ int Churn()
     return 0;
 }
 
-void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type,
-              const std::vector<xcb_atom_t>& values)
+void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type, const std::vector<xcb_atom_t>& values)
 {
     xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom(property), type, 32,
                         static_cast<std::uint32_t>(values.size()), values.data());
@@ -379,8 +375,8 @@ int RefusingManager()
             } else if (type == XCB_CONFIGURE_REQUEST) {
                 // Refused: the window is told the geometry it keeps, as ICCCM asks.
                 const auto* request = reinterpret_cast<xcb_configure_request_event_t*>(event);
-                Freed<xcb_get_geometry_reply_t> geometry{xcb_get_geometry_reply(
-                    Connection, xcb_get_geometry(Connection, request->window), nullptr)};
+                Freed<xcb_get_geometry_reply_t> geometry{
+                    xcb_get_geometry_reply(Connection, xcb_get_geometry(Connection, request->window), nullptr)};
                 if (geometry) {
                     xcb_configure_notify_event_t notify{};
                     notify.response_type = XCB_CONFIGURE_NOTIFY;

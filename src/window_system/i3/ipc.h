@@ -12,6 +12,7 @@ namespace i3ipc {
 
 constexpr std::uint32_t RunCommand = 0;
 constexpr std::uint32_t Subscribe = 2;
+constexpr std::uint32_t GetOutputs = 3;
 constexpr std::uint32_t GetTree = 4;
 constexpr std::uint32_t GetVersion = 7;
 // Events carry their type with this bit set.

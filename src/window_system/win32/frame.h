@@ -13,20 +13,10 @@
 // Elsewhere the unit tests' scripted desktop answers the user32 and DWM calls used here, in
 // their platform's shapes.
 typedef long HRESULT;
-struct OpaqueMonitor;
-typedef OpaqueMonitor* HMONITOR;
-struct POINT {
-    LONG x, y;
-};
 struct WINDOWPLACEMENT {
     UINT length, flags, showCmd;
     POINT ptMinPosition, ptMaxPosition;
     RECT rcNormalPosition;
-};
-struct MONITORINFO {
-    DWORD cbSize;
-    RECT rcMonitor, rcWork;
-    DWORD dwFlags;
 };
 #define S_OK 0L
 #define E_NOTIMPL static_cast<HRESULT>(0x80004001L)
@@ -38,7 +28,6 @@ struct MONITORINFO {
 #define GW_OWNER 4U
 #define GWL_EXSTYLE (-20)
 #define WS_EX_TOPMOST 0x00000008L
-#define MONITOR_DEFAULTTONEAREST 0x00000002U
 #define DWMWA_EXTENDED_FRAME_BOUNDS 9U
 #define DWMWA_CLOAKED 14U
 
@@ -51,7 +40,6 @@ HWND GetWindow(HWND hWnd, UINT uCmd);
 LONG GetWindowLongA(HWND hWnd, int nIndex);
 BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl);
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags);
-BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, DWORD cbAttribute);
 #endif
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "window_system/backends.h"
+#include "window_system/monitors.h"
 #include "window_system/title.h"
 
 namespace x11 {
@@ -54,6 +55,9 @@ bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttribute
 // first; XCB_NONE where there is none (the manager's own windows, or windows nobody manages).
 std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_window_t>& topLevel,
                                          const std::vector<xcb_window_t>& managed);
+
+// Sends the request for the monitors' layout, once, to be read when a move asks for it.
+void AskForMonitors(Display& x);
 
 // The root's child that contains the window: its frame under a reparenting window manager;
 // XCB_NONE once the window has gone.

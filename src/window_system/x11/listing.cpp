@@ -6,6 +6,9 @@
 #include <cstring>
 #include <utility>
 
+#include <xcb/randr.h>
+#include <xcb/xinerama.h>
+
 #include "window_system/x11/display.h"
 
 namespace x11 {
@@ -53,7 +56,9 @@ bool Connect()
     display.screen = screens.data;
     display.root = screens.data->root;
 
-    // All atoms in one round trip.
+    // All atoms in one round trip, and with them what the server says of the extensions used.
+    xcb_prefetch_extension_data(connection, &xcb_randr_id);
+    xcb_prefetch_extension_data(connection, &xcb_xinerama_id);
     xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(connection, &display.ewmh);
     const auto intern = [connection](const char* name) {
         return xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
@@ -290,6 +295,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     const xcb_query_tree_cookie_t rootTree = xcb_query_tree(x.connection, x.root);
     const xcb_get_property_cookie_t clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
     const xcb_get_window_attributes_cookie_t rootAttributes = xcb_get_window_attributes(x.connection, x.root);
+    AskForMonitors(x);
     const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, rootTree, nullptr)};
     std::vector<xcb_window_t> managed;
     xcb_ewmh_get_windows_reply_t list;

@@ -1,0 +1,99 @@
+// The X11 backend's monitors: RandR 1.5's list, the one desktop environments lay out by, or
+// Xinerama's screens where the server has no RandR 1.5. The list is asked for with the listing's
+// requests, so that its reply is already there when the move asks for it; a monitor's name, an
+// atom, is read only when a message needs it.
+#include <xcb/randr.h>
+#include <xcb/xinerama.h>
+
+#include <optional>
+
+#include "window_system/x11/display.h"
+
+namespace x11 {
+
+namespace {
+
+struct Layout {
+    bool asked = false;
+    xcb_randr_get_monitors_cookie_t cookie{};
+    std::optional<std::vector<Monitor>> monitors;
+    std::vector<xcb_atom_t> names; // RandR's name of each monitor, XCB_NONE for Xinerama's
+};
+Layout Desk;
+
+std::vector<Monitor> FromRandr(const xcb_randr_get_monitors_reply_t* reply)
+{
+    std::vector<Monitor> monitors;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem; xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t& info = *it.data;
+        const RECT area{info.x, info.y, info.x + info.width, info.y + info.height};
+        monitors.push_back({"", area, area, info.primary != 0});
+        Desk.names.push_back(info.name);
+    }
+    return monitors;
+}
+
+std::vector<Monitor> FromXinerama(Display& x)
+{
+    std::vector<Monitor> monitors;
+    const xcb_query_extension_reply_t* xinerama = xcb_get_extension_data(x.connection, &xcb_xinerama_id);
+    if (!xinerama || !xinerama->present)
+        return monitors;
+    const Owned<xcb_xinerama_query_screens_reply_t> screens{
+        xcb_xinerama_query_screens_reply(x.connection, xcb_xinerama_query_screens(x.connection), nullptr)};
+    if (!screens)
+        return monitors;
+    const xcb_xinerama_screen_info_t* info = xcb_xinerama_query_screens_screen_info(screens.get());
+    for (int i = 0; i < xcb_xinerama_query_screens_screen_info_length(screens.get()); ++i) {
+        const RECT area{info[i].x_org, info[i].y_org, info[i].x_org + info[i].width, info[i].y_org + info[i].height};
+        monitors.push_back({"screen " + std::to_string(i), area, area, false});
+        Desk.names.push_back(XCB_NONE);
+    }
+    return monitors;
+}
+
+const std::vector<Monitor>& Monitors()
+{
+    Display& x = X();
+    if (Desk.monitors)
+        return *Desk.monitors;
+    AskForMonitors(x);
+    // Errors are values here: a server without RandR 1.5 answers with one.
+    const Owned<xcb_randr_get_monitors_reply_t> reply{
+        Desk.cookie.sequence ? xcb_randr_get_monitors_reply(x.connection, Desk.cookie, nullptr) : nullptr};
+    Desk.monitors = reply && reply->nMonitors > 0 ? FromRandr(reply.get()) : FromXinerama(x);
+    return *Desk.monitors;
+}
+
+} // namespace
+
+void AskForMonitors(Display& x)
+{
+    if (Desk.asked)
+        return;
+    Desk.asked = true;
+    const xcb_query_extension_reply_t* randr = xcb_get_extension_data(x.connection, &xcb_randr_id);
+    if (randr && randr->present)
+        Desk.cookie = xcb_randr_get_monitors(x.connection, x.root, 1);
+}
+
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Monitors(), pt, dwFlags); }
+
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi)
+{
+    const std::vector<Monitor>& monitors = Monitors();
+    const auto index = reinterpret_cast<std::uintptr_t>(hMonitor);
+    if (lpmi && lpmi->cbSize >= sizeof(MONITORINFOEXA) && index >= 1 && index <= monitors.size() &&
+        monitors[index - 1].name.empty() && Desk.names[index - 1] != XCB_NONE) {
+        Display& x = X();
+        const Owned<xcb_get_atom_name_reply_t> name{
+            xcb_get_atom_name_reply(x.connection, xcb_get_atom_name(x.connection, Desk.names[index - 1]), nullptr)};
+        if (name)
+            (*Desk.monitors)[index - 1].name.assign(
+                xcb_get_atom_name_name(name.get()),
+                static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())));
+    }
+    return DescribeMonitor(monitors, hMonitor, lpmi);
+}
+
+} // namespace x11

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""The corner on an X server of several monitors (Xorg with the dummy driver, monitors laid out
+with xrandr): the desktop's (0, 0) where a monitor shows it; where none does, the corner of the
+primary monitor, or with none named, of the monitor whose corner is nearest (0, 0).
+
+Usage: test_monitors.py TOPLEFT X_DESKTOP MANAGER
+"""
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+TOPLEFT = FIXTURE = MANAGER = None
+
+# A screen beside a laptop placed lower: no monitor shows (0, 0) (the layout of the issue that
+# found it). DUMMY0, the one real output, backs the left monitor.
+LOW_LEFT = "1280/339x1024/271+0+276"
+RIGHT = "1920/500x1080/300+1280+0"
+
+
+class CornerOfSeveralMonitors(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = desktop.XDesktop(FIXTURE, MANAGER, xorg=True)
+        cls.xrandr("--fb", "3200x1300")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    @classmethod
+    def xrandr(cls, *arguments):
+        subprocess.run(["xrandr", *arguments], env=cls.desk.env, check=True, capture_output=True)
+
+    def lay_out(self, *monitors):
+        """Replaces the monitors with these (name, geometry, output); a name starting with "*" is
+        the primary monitor."""
+        listed = subprocess.run(["xrandr", "--listmonitors"], env=self.desk.env, check=True,
+                                capture_output=True, text=True).stdout.splitlines()[1:]
+        for line in listed:
+            name = line.split()[1].lstrip("+*")
+            if name != "DUMMY0":
+                self.xrandr("--delmonitor", name)
+        for name, geometry, output in monitors:
+            self.xrandr("--setmonitor", name, geometry, output)
+        shown = subprocess.run(["xrandr", "--listmonitors"], env=self.desk.env, check=True,
+                               capture_output=True, text=True).stdout
+        self.assertEqual(shown.splitlines()[0], f"Monitors: {len(monitors)}", shown)
+
+    def assert_moves_to(self, corner):
+        """A window of this case's own, on the right-hand monitor, goes to the corner."""
+        title = self.id().rsplit(".", 1)[1].encode()
+        window = self.desk.open(title, at=(1500, 400), size=(300, 200))
+        _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                lambda titles: b"%d\n" % titles.index(title))
+        self.assertEqual((status, out, err), (0, b"", b""))
+        x, y, width, height, top, _ = self.desk.where(window)
+        self.assertEqual((x, y, width, height, top), corner + (300, 200, True))
+
+    def test_monitors_showing_the_origin(self):
+        self.lay_out(("LEFT", "1280/339x1024/271+0+0", "DUMMY0"), ("RIGHT", RIGHT, "none"))
+        self.assert_moves_to((0, 0))
+
+    def test_dead_zone_and_a_primary_monitor_elsewhere(self):
+        self.lay_out(("LEFT", LOW_LEFT, "DUMMY0"), ("*RIGHT", RIGHT, "none"))
+        self.assert_moves_to((1280, 0))
+
+    def test_dead_zone_and_no_primary_monitor(self):
+        self.lay_out(("LEFT", LOW_LEFT, "DUMMY0"), ("RIGHT", RIGHT, "none"))
+        self.assert_moves_to((0, 276))
+
+    def test_one_monitor(self):
+        self.lay_out(("ONLY", "1280/339x1024/271+0+0", "DUMMY0"))
+        self.assert_moves_to((0, 0))
+
+
+if __name__ == "__main__":
+    TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
