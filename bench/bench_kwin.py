@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Times topleft on a headless KWin with 200 native Wayland windows: the whole run (listing and
-the verified move of window 0) and the listing alone, medians of several runs. Then one run under
-strace splits the whole run's time by what topleft waited for on its bus connection: the bus
-itself (its first calls, answered by the bus daemon), KWin loading each script, KWin running it
-until the script's answer arrives, and KWin unloading it; the rest is topleft's own work and its
-start and end.
+"""Times topleft on headless KWins with 200 native Wayland windows, side by side: this machine's
+(5.27), Debian 13's (6.3) and Debian testing's, the newer ones from Debian roots
+(tests/debian_root.py): the whole run (listing and the verified move of window 0) and the listing
+alone, medians of several runs. Then one run under strace splits the whole run's time by what
+topleft waited for on its bus connection: the bus itself (its first calls, answered by the bus
+daemon), KWin loading each script, KWin running it until the script's answer arrives, and KWin
+unloading it; the rest is topleft's own work and its start and end.
 
 Before timing it checks that KWin shows the windows opened and topleft lists them, and every
 timed run must end as expected; otherwise it stops with what was missing, exit status 1, and
@@ -29,6 +30,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 import kwin_desktop  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+import debian_root  # noqa: E402
 import desktop  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build-linux")
@@ -51,11 +53,12 @@ def timed(name, env, typed, expected):
 
 
 def split(env, typed):
-    """One run under strace, split by what topleft waited for on its bus connection. Its calls
-    come in a fixed order: Hello and NameHasOwner to the bus daemon, then for each script
-    loadScript, run and unloadScript to KWin; the script's answer is a call to topleft."""
+    """One run under strace, split by what topleft waited for on its bus connection: the bus
+    daemon (authentication, Hello, NameHasOwner: each until its reply), and for each script
+    loadScript and unloadScript until their replies, run until the script's answer arrives (a
+    call to topleft). Messages are told apart by the member each names."""
     with tempfile.NamedTemporaryFile() as trace:
-        run = subprocess.run(["strace", "-tt", "-e", "trace=sendmsg,recvmsg,execve,exit_group", "-s", "8",
+        run = subprocess.run(["strace", "-tt", "-e", "trace=sendmsg,recvmsg,execve,exit_group", "-s", "400",
                               "-o", trace.name, TOPLEFT], env=env, input=typed, capture_output=True, check=False)
         desktop.require_exit("topleft under strace", run.returncode, 0, run.stderr)
         lines = trace.read().decode(errors="replace").splitlines()
@@ -64,37 +67,61 @@ def split(env, typed):
         hours, minutes, rest = line.split()[0].split(":")
         return int(hours) * 3600 + int(minutes) * 60 + float(rest)
 
-    # (time, "call" or "reply", sent or received), in order; AUTH lines count as calls.
-    messages = []
+    parts = {"bus daemon": 0.0, "script load": 0.0, "script run": 0.0, "script unload": 0.0}
+    waiting = None  # (part, since, what ends it: "reply" or "call")
     for line in lines:
-        kind = line.split()[1]
+        kind = line.split()[1] if len(line.split()) > 1 else ""
         if not kind.startswith(("sendmsg", "recvmsg")) or "EAGAIN" in line:
             continue
-        body = re.search(r'iov_base="(.{0,8})', line).group(1)
-        if body.startswith(("l\\2", "l\\3")):
-            role = "reply"
-        elif body.startswith("l\\1") or "AUTH" in body or "DATA" in body or "OK" in body:
-            role = "call"
-        else:
-            continue  # the rest of a message already counted
-        messages.append((seconds(line), role, kind.startswith("sendmsg")))
-
-    parts = {"bus daemon": 0.0, "script load": 0.0, "script run": 0.0, "script unload": 0.0}
-    calls = 0
-    for i, (sent_at, role, sent) in enumerate(messages):
-        if not (sent and role == "call"):
-            continue
-        calls += 1
-        # AUTH, Hello and NameHasOwner go to the bus daemon; then load, run, unload per script.
-        part = "bus daemon" if calls <= 3 else ("script load", "script run", "script unload")[(calls - 4) % 3]
-        # What ends the wait: the reply, or for run the script's answer (a call received).
-        ended = next((at for at, r, s in messages[i + 1:] if not s and
-                      (r == "call" if part == "script run" else r == "reply" or part == "bus daemon")), None)
-        if ended:
-            parts[part] += ended - sent_at
+        body = re.search(r'iov_base="(.*?)"', line)
+        body = body.group(1) if body else ""
+        at = seconds(line)
+        if kind.startswith("sendmsg"):
+            if waiting:
+                continue  # the rest of a message, or a second try while waiting
+            if "AUTH" in body or "BEGIN" in body or "Hello" in body or "NameHasOwner" in body:
+                waiting = ("bus daemon", at, "reply")
+            elif "loadScript" in body and "unloadScript" not in body:
+                waiting = ("script load", at, "reply")
+            elif "unloadScript" in body:
+                waiting = ("script unload", at, "reply")
+            elif "org.kde.kwin.Script" in body:
+                waiting = ("script run", at, "call")
+        elif waiting:
+            # A method call received (type 1) is the script's answer; anything else a reply.
+            received_call = body.startswith("l\\1")
+            if (waiting[2] == "call") == received_call or (waiting[2] == "reply" and not received_call):
+                parts[waiting[0]] += at - waiting[1]
+                waiting = None
     total = seconds(lines[-1]) - seconds(lines[0])
     parts["topleft and the rest"] = total - sum(parts.values())
     return total, parts
+
+
+def measure(root, label):
+    """The figures on one KWin: (whole run, listing alone) medians in seconds."""
+    desk = kwin_desktop.KWinDesktop(NATIVE, None, 4096, 4096, root=root)
+    try:
+        started = time.monotonic()
+        desktop.require_reply(desk.native.ask(f"many {ARGS.windows} bench_"))
+        print(f"# {label}, KWin {desk.version()}: {ARGS.windows} native windows "
+              f"({time.monotonic() - started:.1f} s to open them)", flush=True)
+        if ARGS.stop_fixture:
+            desk.native.close()
+            desk.native = None
+        shown = sum(1 for caption in desk.windows() if caption.startswith("bench_"))
+        desktop.require_windows(ARGS.windows, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"), "KWin")
+        medians = []
+        for name, typed, expected in (("topleft (list, move 0)", b"0\n", 0), ("topleft (list only)", b"x", 1)):
+            runs = [timed(name, desk.env, typed, expected) for _ in range(9)]
+            medians.append(statistics.median(runs))
+            print(f"  {name:<24} median {medians[-1] * 1000:7.1f} ms")
+        total, parts = split(desk.env, b"0\n")
+        print(f"  one whole run under strace: {total * 1000:.1f} ms: " +
+              ", ".join(f"{part} {spent * 1000:.1f} ms" for part, spent in parts.items()), flush=True)
+        return desk.version(), medians
+    finally:
+        desk.close()
 
 
 def main():
@@ -102,28 +129,22 @@ def main():
         subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test", "bench"], check=True)
         for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    desk = kwin_desktop.KWinDesktop(NATIVE, None, 4096, 4096)
+    rows = []
     try:
-        started = time.monotonic()
-        desktop.require_reply(desk.native.ask(f"many {ARGS.windows} bench_"))
-        print(f"# {ARGS.windows} native windows on headless KWin ({time.monotonic() - started:.1f} s to open them)")
-        if ARGS.stop_fixture:
-            desk.native.close()
-            desk.native = None
-        shown = sum(1 for caption in desk.windows() if caption.startswith("bench_"))
-        desktop.require_windows(ARGS.windows, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"), "KWin")
-        for name, typed, expected in (("topleft (list, move 0)", b"0\n", 0), ("topleft (list only)", b"x", 1)):
-            runs = [timed(name, desk.env, typed, expected) for _ in range(9)]
-            print(f"{name:<24} median {statistics.median(runs) * 1000:7.1f} ms")
-        total, parts = split(desk.env, b"0\n")
-        print(f"# one whole run under strace: {total * 1000:.1f} ms")
-        for part, spent in parts.items():
-            print(f"  {part:<22} {spent * 1000:7.1f} ms")
+        for suite, label in ((None, "this machine"), ("trixie", "Debian 13"), ("forky", "Debian testing")):
+            try:
+                root = debian_root.make(suite) if suite else None
+            except debian_root.RootError as error:
+                print(f"# {label}: no KWin to measure: {error}", flush=True)
+                continue
+            version, (whole, listing) = measure(root, label)
+            rows.append((label, version, whole, listing))
     except desktop.SetupError as error:
         print(f"bench_kwin: {error}; no figures", file=sys.stderr)
         sys.exit(1)
-    finally:
-        desk.close()
+    print(f"{'desktop':<16} {'KWin':<20} {'list, move 0':>13} {'list only':>10}")
+    for label, version, whole, listing in rows:
+        print(f"{label:<16} {version:<20} {whole * 1000:>10.1f} ms {listing * 1000:>7.1f} ms")
 
 
 if __name__ == "__main__":

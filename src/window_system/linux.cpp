@@ -48,6 +48,21 @@ Backend Chosen()
     return chosen;
 }
 
+// One line for a desktop that was reached but did not list its windows: what it lacks, or what
+// it answered that cannot be read, where the backend says so; else that it did not answer.
+[[noreturn]] void Unlisted(const char* desktop)
+{
+    const DWORD error = GetLastError();
+    char text[256] = "";
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_DATA)
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, text, sizeof text, nullptr);
+    if (text[0])
+        std::fprintf(stderr, "topleft: %s.\n", text);
+    else
+        std::fprintf(stderr, "topleft: %s did not answer.\n", desktop);
+    std::exit(1);
+}
+
 } // namespace
 
 // A desktop that was reached but does not list its windows is as good as none.
@@ -55,22 +70,19 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     switch (Chosen()) {
     case Backend::Sway:
-        if (sway::EnumWindows(lpEnumFunc, lParam))
-            return TRUE;
-        std::fputs("topleft: sway did not answer.\n", stderr);
+        if (!sway::EnumWindows(lpEnumFunc, lParam))
+            Unlisted("sway");
         break;
     case Backend::KWin:
-        if (kwin::EnumWindows(lpEnumFunc, lParam))
-            return TRUE;
-        std::fputs("topleft: KWin did not answer.\n", stderr);
+        if (!kwin::EnumWindows(lpEnumFunc, lParam))
+            Unlisted("KWin");
         break;
     case Backend::X11:
-        if (x11::EnumWindows(lpEnumFunc, lParam))
-            return TRUE;
-        std::fputs("topleft: the X server did not answer.\n", stderr);
+        if (!x11::EnumWindows(lpEnumFunc, lParam))
+            Unlisted("the X server");
         break;
     }
-    std::exit(1);
+    return TRUE;
 }
 
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)

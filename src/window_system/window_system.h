@@ -57,6 +57,8 @@ struct RECT {
 
 // The reasons a call fails, as GetLastError gives them.
 #define ERROR_ACCESS_DENIED 5U // the window manager or compositor did not do what was asked
+#define ERROR_INVALID_DATA 13U // its answer could not be read
+#define ERROR_NOT_SUPPORTED 50U // it does not offer what the backend needs
 #define ERROR_INVALID_WINDOW_HANDLE 1400U // the window has gone
 #define ERROR_TIMEOUT 1460U // the window manager or compositor did not answer in time
 

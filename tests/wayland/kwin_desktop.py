@@ -1,7 +1,9 @@
 """A headless KWin (Plasma's Wayland compositor) for the tests and the benchmark: a copy of
 kwin_wayland (the installed one carries file capabilities, which this machine will not run; its
 name must still end in kwin_wayland) on a virtual output, with XWayland and a private session
-bus, in a private runtime folder. The tests read windows back on their own: a script of theirs
+bus, in a private runtime folder. This machine's KWin, or a newer one from a Debian root
+(tests/debian_root.py) run with bubblewrap, the private folder bound at the same path inside and
+out: topleft, the test programs and the session bus stay outside. The tests read windows back on their own: a script of theirs
 prints what KWin sees to KWin's standard error, loaded with busctl. Everything is stopped by its
 own id."""
 import json
@@ -19,7 +21,8 @@ MARK = "topleft-test-oracle "
 
 
 class KWinDesktop:
-    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024):
+    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024, root=None):
+        self.root = root
         self.folder = tempfile.mkdtemp(prefix="topleft-kwin-")
         os.chmod(self.folder, 0o700)
         self.bus = self.kwin = self.native = self.x = None
@@ -38,7 +41,10 @@ class KWinDesktop:
         self.bus, self.address = desktop.start_session_bus(self.folder)
         program = os.path.join(self.folder, "bin", "kwin_wayland")
         os.mkdir(os.path.dirname(program))
-        shutil.copy(shutil.which("kwin_wayland"), program)
+        shutil.copy(os.path.join(self.root, "usr/bin/kwin_wayland") if self.root else shutil.which("kwin_wayland"),
+                    program)
+        inside = ["bwrap", "--bind", self.root, "/", "--dev-bind", "/dev", "/dev", "--proc", "/proc",
+                  "--bind", self.folder, self.folder, "--tmpfs", "/run", "--"] if self.root else []
         display_file = os.path.join(self.folder, "display")
         announce = os.path.join(self.folder, "announce")
         with open(announce, "w") as out:
@@ -49,7 +55,7 @@ class KWinDesktop:
         self.log_path = os.path.join(self.folder, "kwin.log")
         self.log = open(self.log_path, "wb")
         self.kwin = subprocess.Popen(
-            [program, "--virtual", "--xwayland", "--socket", "topleft-test", "--width", str(width),
+            inside + [program, "--virtual", "--xwayland", "--socket", "topleft-test", "--width", str(width),
              "--height", str(height), announce],
             env=dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder,
                      DBUS_SESSION_BUS_ADDRESS=self.address, QT_LOGGING_RULES="js=true"),
@@ -65,6 +71,23 @@ class KWinDesktop:
         self.env = dict(base, XDG_RUNTIME_DIR=self.folder, WAYLAND_DISPLAY="topleft-test",
                         DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=self.address,
                         XDG_SESSION_TYPE="wayland")
+
+    def version(self):
+        """The version of the KWin package run, as its Debian status has it."""
+        status = os.path.join(self.root or "/", "var/lib/dpkg/status")
+        with open(status) as packages:
+            for stanza in packages.read().split("\n\n"):
+                if stanza.startswith("Package: kwin-wayland\n"):
+                    return next(line.split(": ", 1)[1] for line in stanza.splitlines() if line.startswith("Version:"))
+        return "unknown"
+
+    def signal_kwin(self, number):
+        """Sends a signal to KWin itself: under bubblewrap, the child bwrap started."""
+        pid = self.kwin.pid
+        if self.root:
+            with open(f"/proc/{pid}/task/{pid}/children") as children:
+                pid = int(children.read().split()[0])
+        os.kill(pid, number)
 
     def busctl(self, *arguments):
         return subprocess.run(["busctl", f"--address={self.address}", *arguments],
@@ -88,7 +111,10 @@ class KWinDesktop:
         loaded = self.busctl("call", "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting",
                              "loadScript", "ss", path, name)
         number = loaded.stdout.split()[1]
-        self.busctl("call", "org.kde.KWin", f"/{number}", "org.kde.kwin.Script", "run")
+        # KWin 6's object for the script, else KWin 5's.
+        if self.busctl("call", "org.kde.KWin", f"/Scripting/Script{number}", "org.kde.kwin.Script",
+                       "run").returncode != 0:
+            self.busctl("call", "org.kde.KWin", f"/{number}", "org.kde.kwin.Script", "run")
         self.busctl("call", "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "unloadScript", "s", name)
         os.unlink(path)
 
@@ -97,10 +123,11 @@ class KWinDesktop:
         self.scripts += 1
         token = f"{MARK}{self.scripts} "
         self.run_script(f"""
-var all = workspace.clientList(), seen = [];
+var all = workspace.windowList ? workspace.windowList() : workspace.clientList(), seen = [];
 for (var i = 0; i < all.length; ++i) {{
     var c = all[i], g = c.frameGeometry;
-    seen.push([c.caption, g.x, g.y, g.width, g.height, c.active, c.minimized, c.stackingOrder]);
+    seen.push([c.caption, Math.round(g.x), Math.round(g.y), Math.round(g.width), Math.round(g.height), c.active,
+               c.minimized, c.stackingOrder]);
 }}
 print("{token}" + JSON.stringify(seen));
 """)
@@ -127,7 +154,7 @@ print("{token}" + JSON.stringify(seen));
 
     def minimise(self, caption):
         self.run_script(f"""
-var all = workspace.clientList();
+var all = workspace.windowList ? workspace.windowList() : workspace.clientList();
 for (var i = 0; i < all.length; ++i) if (all[i].caption === {json.dumps(caption)}) all[i].minimized = true;
 """)
 

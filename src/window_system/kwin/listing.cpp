@@ -1,6 +1,7 @@
 // The KWin backend's listing: one script that reports every window KWin manages with its frame,
 // topmost first in KWin's stacking order.
 #include <algorithm>
+#include <cmath>
 
 #include "window_system/backends.h"
 #include "window_system/kwin/script.h"
@@ -18,31 +19,44 @@ constexpr std::chrono::milliseconds Fresh{100};
 
 } // namespace
 
-std::int64_t Int(simdjson::dom::element node, const char* key)
+bool Pixels(simdjson::dom::element node, const char* key, int& pixels)
 {
-    std::int64_t value = 0;
-    return node[key].get_int64().get(value) ? 0 : value;
+    double value = 0;
+    if (node[key].get_double().get(value) || !std::isfinite(value) || std::fabs(value) > 1e9)
+        return false;
+    pixels = static_cast<int>(std::lround(value));
+    return true;
 }
 
-bool List()
+std::string Missing(simdjson::dom::element answer)
+{
+    std::string_view missing;
+    return answer["missing"].get_string().get(missing) ? std::string() : std::string(missing);
+}
+
+BOOL List()
 {
     const std::optional<std::string> answer = RunScript(R"(
-    var found = [];
-    var clients = workspace.clientList();
-    for (var i = 0; i < clients.length; ++i) {
-        var c = clients[i], g = c.frameGeometry;
-        found.push({order: c.stackingOrder, id: c.internalId.toString(), title: c.caption,
+    var found = [], all = windowList();
+    for (var i = 0; i < all.length; ++i) {
+        var w = all[i], g = w.frameGeometry;
+        found.push({order: w.stackingOrder, id: w.internalId.toString(), title: w.caption,
                     x: g.x, y: g.y, width: g.width, height: g.height});
     }
     found.sort(function (a, b) { return b.order - a.order; });
     report(found);)");
     if (!answer)
-        return false;
+        return Fail(ERROR_TIMEOUT, "KWin did not answer");
     simdjson::dom::parser parser;
+    simdjson::dom::element root;
     simdjson::dom::array windows;
-    if (parser.parse(*answer).get_array().get(windows))
-        return false;
-    Listed.clear();
+    if (parser.parse(*answer).get(root))
+        return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
+    if (const std::string missing = Missing(root); !missing.empty())
+        return Fail(ERROR_NOT_SUPPORTED, "KWin offers " + missing);
+    if (root.get_array().get(windows))
+        return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
+    std::vector<Window> listed;
     for (const simdjson::dom::element entry : windows) {
         Window window;
         std::string_view text;
@@ -50,14 +64,14 @@ bool List()
             window.id.assign(text);
         if (!entry["title"].get_string().get(text))
             window.title.assign(text);
-        window.x = static_cast<int>(Int(entry, "x"));
-        window.y = static_cast<int>(Int(entry, "y"));
-        window.width = static_cast<int>(Int(entry, "width"));
-        window.height = static_cast<int>(Int(entry, "height"));
-        Listed.push_back(std::move(window));
+        if (!Pixels(entry, "x", window.x) || !Pixels(entry, "y", window.y) || !Pixels(entry, "width", window.width) ||
+            !Pixels(entry, "height", window.height))
+            return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
+        listed.push_back(std::move(window));
     }
+    Listed = std::move(listed);
     ListedAt = Clock::now();
-    return true;
+    return TRUE;
 }
 
 Window* Find(HWND handle)
@@ -91,7 +105,7 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     if (Clock::now() - ListedAt >= Fresh) {
         const std::string id = window->id;
         if (!List())
-            return Fail(ERROR_TIMEOUT, "KWin did not answer");
+            return FALSE;
         const auto found = std::find_if(Listed.begin(), Listed.end(), [&](const Window& w) { return w.id == id; });
         if (found == Listed.end())
             return Fail(ERROR_INVALID_WINDOW_HANDLE);

@@ -29,26 +29,26 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     if (!window)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     const bool keepSize = uFlags & SWP_NOSIZE;
-    const std::string find = "    var clients = workspace.clientList(), c = null;\n"
-                             "    for (var i = 0; i < clients.length; ++i)\n"
-                             "        if (clients[i].internalId.toString() === " +
+    const std::string find = "    var all = windowList(), c = null;\n"
+                             "    for (var i = 0; i < all.length; ++i)\n"
+                             "        if (all[i].internalId.toString() === " +
         Quoted(window->id) +
         ")\n"
-        "            c = clients[i];\n"
+        "            c = all[i];\n"
         "    if (!c) { report({gone: true}); return; }\n";
     // What came of it: the frame, whether it is the active window, minimised, above the rest.
     const std::string state =
         "    function state() {\n"
         "        var g = c.frameGeometry, top = true;\n"
-        "        for (var i = 0; i < clients.length; ++i) {\n"
-        "            var o = clients[i];\n"
+        "        for (var i = 0; i < all.length; ++i) {\n"
+        "            var o = all[i];\n"
         "            if (o !== c && o.stackingOrder > c.stackingOrder && !o.keepAbove && !o.dock\n"
         "                && !o.notification && !o.criticalNotification && !o.onScreenDisplay\n"
         "                && !o.tooltip && !o.popupWindow && !o.minimized && o.transientFor !== c)\n"
         "                top = false;\n"
         "        }\n"
         "        return {x: g.x, y: g.y, width: g.width, height: g.height,\n"
-        "                active: workspace.activeClient === c, minimized: c.minimized, top: top};\n"
+        "                active: activeWindow() === c, minimized: c.minimized, top: top};\n"
         "    }\n";
     // The script restores a minimised window, places its frame and makes it the active (so the
     // highest) window. An X11 window becomes active only once it has the focus: then it answers.
@@ -59,9 +59,9 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         std::to_string(X) + ", y: " + std::to_string(Y) + ", width: " + (keepSize ? "g.width" : std::to_string(cx)) +
         ", height: " + (keepSize ? "g.height" : std::to_string(cy)) +
         "};\n"
-        "    workspace.activeClient = c;\n"
-        "    if (workspace.activeClient === c) { report(state()); return; }\n"
-        "    workspace.clientActivated.connect(function (w) { if (w === c) report(state()); });");
+        "    activate(c);\n"
+        "    if (activeWindow() === c) { report(state()); return; }\n"
+        "    windowActivated.connect(function (w) { if (w === c) report(state()); });");
     // No answer: not made active in time, or KWin gone quiet; a look says which.
     if (!answer)
         answer = RunScript(find + state + "    report(state());");
@@ -71,16 +71,19 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     simdjson::dom::element result;
     if (parser.parse(*answer).get(result))
         return Fail(ERROR_ACCESS_DENIED, "KWin gave an answer that cannot be read");
+    if (const std::string missing = Missing(result); !missing.empty())
+        return Fail(ERROR_ACCESS_DENIED, "KWin offers " + missing);
     bool flag = false;
     if (!result["gone"].get_bool().get(flag) && flag)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
 
     Window& moved = Listed[reinterpret_cast<std::uintptr_t>(hWnd) - 1];
     const int width = keepSize ? window->width : cx, height = keepSize ? window->height : cy;
-    moved.x = static_cast<int>(Int(result, "x"));
-    moved.y = static_cast<int>(Int(result, "y"));
-    moved.width = static_cast<int>(Int(result, "width"));
-    moved.height = static_cast<int>(Int(result, "height"));
+    Window seen = moved;
+    if (!Pixels(result, "x", seen.x) || !Pixels(result, "y", seen.y) || !Pixels(result, "width", seen.width) ||
+        !Pixels(result, "height", seen.height))
+        return Fail(ERROR_ACCESS_DENIED, "KWin gave an answer that cannot be read");
+    moved = seen;
     ListedAt = Clock::now();
     const auto said = [&](const char* key) {
         bool value = false;

@@ -67,6 +67,43 @@ struct ScriptFile {
     ScriptFile& operator=(const ScriptFile&) = delete;
 };
 
+// What every script starts with: KWin 6 calls windows what KWin 5 called clients, so the
+// scripts ask for what is there. A KWin with neither says what is missing, and no more is done.
+constexpr const char* Prelude = R"(var windowList = typeof workspace.windowList === "function"
+    ? function () { return workspace.windowList(); }
+    : typeof workspace.clientList === "function" ? function () { return workspace.clientList(); } : null;
+if (!windowList) {
+    report({missing: "neither workspace.windowList nor workspace.clientList"});
+    return;
+}
+var windowActivated = workspace.windowActivated || workspace.clientActivated;
+function activeWindow() {
+    return workspace.activeWindow !== undefined ? workspace.activeWindow : workspace.activeClient;
+}
+function activate(w) {
+    if (workspace.activeWindow !== undefined)
+        workspace.activeWindow = w;
+    else
+        workspace.activeClient = w;
+}
+)";
+
+// Runs the loaded script. KWin 6 puts its object at /Scripting/Script<id>, KWin 5 at /<id>: the
+// first run learns which this KWin answers at, and later ones go there at once.
+bool Run(int id)
+{
+    static int learnt = -1;
+    const std::string objects[] = {"/Scripting/Script" + std::to_string(id), "/" + std::to_string(id)};
+    for (int form = 0; form < 2; ++form)
+        if ((learnt < 0 || learnt == form) &&
+            sd_bus_call_method(Bus, "org.kde.KWin", objects[form].c_str(), "org.kde.kwin.Script", "run", nullptr,
+                               nullptr, "") >= 0) {
+            learnt = form;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 std::optional<std::string> RunScript(const std::string& body)
@@ -74,7 +111,7 @@ std::optional<std::string> RunScript(const std::string& body)
     static int scripts = 0;
     const std::string name = "topleft-" + std::to_string(getpid()) + "-" + std::to_string(++scripts);
     const std::string source = "(function () {\nfunction report(answer) {\n    callDBus(\"" + UniqueName + "\", \"" +
-        Path + "\", \"" + Interface + "\", \"Report\", JSON.stringify(answer));\n}\n" + body + "\n})();\n";
+        Path + "\", \"" + Interface + "\", \"Report\", JSON.stringify(answer));\n}\n" + Prelude + body + "\n})();\n";
     const ScriptFile file(source);
     if (file.path.empty())
         return std::nullopt;
@@ -87,9 +124,7 @@ std::optional<std::string> RunScript(const std::string& body)
         sd_bus_message_read(reply, "i", &id);
     sd_bus_message_unref(reply);
     if (id >= 0) {
-        const std::string object = "/" + std::to_string(id);
-        if (sd_bus_call_method(Bus, "org.kde.KWin", object.c_str(), "org.kde.kwin.Script", "run", nullptr, nullptr,
-                               "") >= 0) {
+        if (Run(id)) {
             const Clock::time_point deadline = Clock::now() + Patience;
             while (!Answer && Clock::now() < deadline) {
                 if (sd_bus_process(Bus, nullptr) > 0)

@@ -21,7 +21,8 @@ constexpr std::chrono::milliseconds Patience{2000};
 
 // Loads the script under a name of its own, runs it and returns what it called back with (its
 // body calls report(answer), which reaches us as JSON text); empty when KWin did not answer in
-// time. The script is unloaded and its file removed in any case.
+// time. The script is unloaded and its file removed in any case. The body may use windowList(),
+// activeWindow(), activate(w) and windowActivated, which KWin 5.27 and 6 both answer.
 std::optional<std::string> RunScript(const std::string& body);
 
 struct Window {
@@ -34,11 +35,16 @@ extern std::vector<Window> Listed;
 // When Listed was last brought up to date: a question asked again at once is answered from it.
 extern Clock::time_point ListedAt;
 
-// Lists every window KWin manages, topmost first, with its frame, into Listed; false when KWin
-// did not answer.
-bool List();
+// Lists every window KWin manages, topmost first, with its frame, into Listed; FALSE, with the
+// reason in the last error, when KWin did not answer or answered what cannot be read.
+BOOL List();
 Window* Find(HWND handle);
 
-std::int64_t Int(simdjson::dom::element node, const char* key);
+// A number of the answer, integer or fractional (KWin 6.7 gives fractional geometry), rounded to
+// whole pixels; false for no number at all.
+bool Pixels(simdjson::dom::element node, const char* key, int& pixels);
+
+// What a KWin that offers neither interface says it lacks; empty for any other answer.
+std::string Missing(simdjson::dom::element answer);
 
 } // namespace kwin
