@@ -13,8 +13,8 @@ import shutil
 import subprocess
 import sys
 
-# What each root holds beyond the minimal base.
-PACKAGES = ["kwin-wayland", "xwayland", "qt6-wayland", "dbus-daemon"]
+# What each root holds beyond the minimal base: KWin and GNOME Shell, with what runs them here.
+PACKAGES = ["kwin-wayland", "xwayland", "qt6-wayland", "dbus-daemon", "gnome-shell", "gjs", "libglib2.0-bin"]
 # debootstrap scripts for suites the installed debootstrap may not know yet: testing is the next
 # release, which Debian's unstable script makes as well as any.
 SCRIPTS = {"forky": "sid"}
@@ -80,21 +80,28 @@ def make(suite):
     wanted = " ".join(PACKAGES) + "\n"
     with open(os.path.join(folder, suite + ".lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)  # one maker at a time; the others then find it made
+        install = ["/bin/sh", "-c", "apt-get update -q && apt-get install -y -q --no-install-recommends "
+                   + " ".join(PACKAGES)]
+        log_path = os.path.join(folder, suite + ".log")
         if os.path.exists(stamp):
             with open(stamp) as made:
                 if made.read() == wanted:
                     return root
+            # A root made for fewer packages: the rest go in.
+            with open(log_path, "w") as log:
+                if inside(root, install, log) != 0:
+                    raise RootError(f"the packages of {suite} could not be installed (see {log_path})")
+            with open(stamp, "w") as made:
+                made.write(wanted)
+            return root
         partial = root + ".partial"
         shutil.rmtree(partial, ignore_errors=True)
-        log_path = os.path.join(folder, suite + ".log")
         with open(log_path, "w") as log:
             command = ["debootstrap", "--variant=minbase", suite, partial, archive_uri()]
             if suite in SCRIPTS:
                 command.append(os.path.join("/usr/share/debootstrap/scripts", SCRIPTS[suite]))
             if subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, check=False).returncode != 0:
                 raise RootError(f"debootstrap could not make {suite} (see {log_path})")
-            install = ["/bin/sh", "-c", "apt-get update -q && apt-get install -y -q --no-install-recommends "
-                       + " ".join(PACKAGES)]
             if inside(partial, install, log) != 0:
                 raise RootError(f"the packages of {suite} could not be installed (see {log_path})")
         # XWayland inside makes its socket there; clients outside reach it by its abstract name.

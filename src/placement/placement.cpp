@@ -97,6 +97,8 @@ const char* const ClosedMessage = "the window closed before it could be moved.";
 struct Corner {
     LONG x = 0, y = 0;
     std::string words = "the corner"; // as a message names it
+    // The corner of the space the desktop leaves free beside a panel at the top or left edge.
+    LONG freeX = 0, freeY = 0;
 };
 
 Corner TargetCorner()
@@ -107,8 +109,13 @@ Corner TargetCorner()
     info.cbSize = sizeof(MONITORINFO);
     if (!monitor || !GetMonitorInfoA(monitor, &info))
         return corner; // a desktop that tells nothing of its monitors: its own corner
-    corner.x = info.rcMonitor.left;
-    corner.y = info.rcMonitor.top;
+    corner.x = corner.freeX = info.rcMonitor.left;
+    corner.y = corner.freeY = info.rcMonitor.top;
+    if (info.rcWork.left >= info.rcMonitor.left && info.rcWork.top >= info.rcMonitor.top &&
+        info.rcWork.left < info.rcMonitor.right && info.rcWork.top < info.rcMonitor.bottom) {
+        corner.freeX = info.rcWork.left;
+        corner.freeY = info.rcWork.top;
+    }
     if (corner.x == 0 && corner.y == 0)
         return corner;
     // The name only for a message that needs it: a desktop may have to be asked for it.
@@ -137,12 +144,28 @@ int PlaceWindow(HWND window)
     if (!GetWindowRect(window, &before))
         return Report(ClosedMessage);
 
-    const Corner corner = TargetCorner();
+    Corner corner = TargetCorner();
     if (!SetWindowPos(window, HWND_TOP, static_cast<int>(corner.x), static_cast<int>(corner.y), 0, 0, SWP_NOSIZE)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_INVALID_WINDOW_HANDLE)
-            return Report(ClosedMessage);
-        return Report(TitleOf(window) + " could not be moved: " + ErrorText(error) + ".");
+        DWORD error = GetLastError();
+        // A desktop that keeps windows out of a panel put it at the corner of the space it
+        // leaves: the corner the user can have. Asked for that corner, the desktop has only the
+        // rest of the move to do, or confirm.
+        RECT kept;
+        const bool besidePanel = error == ERROR_ACCESS_DENIED &&
+            (corner.freeX != corner.x || corner.freeY != corner.y) && GetWindowRect(window, &kept) &&
+            kept.left == corner.freeX && kept.top == corner.freeY;
+        if (besidePanel &&
+            SetWindowPos(window, HWND_TOP, static_cast<int>(corner.freeX), static_cast<int>(corner.freeY), 0, 0,
+                         SWP_NOSIZE)) {
+            corner.x = corner.freeX;
+            corner.y = corner.freeY;
+        } else {
+            if (besidePanel)
+                error = GetLastError();
+            if (error == ERROR_INVALID_WINDOW_HANDLE)
+                return Report(ClosedMessage);
+            return Report(TitleOf(window) + " could not be moved: " + ErrorText(error) + ".");
+        }
     }
 
     // Read back: the window's own program may have changed what the move did.

@@ -35,4 +35,24 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace kwin
+
+namespace gnome {
+// The extension's uuid, as `gnome-extensions enable` takes it.
+constexpr const char* ExtensionUuid = "topleft@example.org";
+enum class Reach {
+    NoShell, // no GNOME Shell on the session bus
+    NoExtension, // GNOME Shell, but topleft's extension does not answer there
+    Extension,
+};
+// Connects to the session bus and lists through the extension, when GNOME Shell has it.
+Reach Connect();
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
+} // namespace gnome

@@ -1,7 +1,8 @@
 // The Linux window system: the desktop is only known at run time, so the backend that answers
 // the calls is chosen once, on the first call, from the session: sway's IPC where SWAYSOCK names
-// a socket that answers; KWin's scripting on a Wayland session whose bus has KWin; else X11.
-// With none to reach, the program ends with one line.
+// a socket that answers; on a Wayland session, KWin's scripting where the session bus has KWin,
+// topleft's GNOME Shell extension where it has GNOME Shell; else X11. With none to reach, the
+// program ends with one line.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,7 +11,7 @@
 
 namespace {
 
-enum class Backend { X11, Sway, KWin };
+enum class Backend { X11, Sway, KWin, Gnome };
 
 std::string Variable(const char* name)
 {
@@ -26,10 +27,18 @@ Backend Choose()
     const bool wayland = !Variable("WAYLAND_DISPLAY").empty() || Variable("XDG_SESSION_TYPE") == "wayland";
     if (wayland && kwin::Connect())
         return Backend::KWin;
+    const gnome::Reach gnomeShell = wayland ? gnome::Connect() : gnome::Reach::NoShell;
+    if (gnomeShell == gnome::Reach::Extension)
+        return Backend::Gnome;
+    if (gnomeShell == gnome::Reach::NoExtension)
+        std::fprintf(stderr,
+                     "topleft: GNOME Shell shows other programs only its X11 windows unless topleft's extension "
+                     "is on: run \"gnome-extensions enable %s\" and log in again.\n",
+                     gnome::ExtensionUuid);
     if (x11::Connect()) {
         // Under another Wayland compositor the X display is XWayland's, which shows only the
         // windows of X11 programs.
-        if (wayland)
+        if (wayland && gnomeShell == gnome::Reach::NoShell)
             std::fputs("topleft: this Wayland desktop shows other programs only their X11 windows; "
                        "its native windows are not listed.\n",
                        stderr);
@@ -77,6 +86,10 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         if (!kwin::EnumWindows(lpEnumFunc, lParam))
             Unlisted("KWin");
         break;
+    case Backend::Gnome:
+        if (!gnome::EnumWindows(lpEnumFunc, lParam))
+            Unlisted("GNOME Shell");
+        break;
     case Backend::X11:
         if (!x11::EnumWindows(lpEnumFunc, lParam))
             Unlisted("the X server");
@@ -85,71 +98,35 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     return TRUE;
 }
 
+// The chosen backend's own definition of a call.
+#define TOPLEFT_DISPATCH(call, ...)                                                                                    \
+    switch (Chosen()) {                                                                                                \
+    case Backend::Sway:                                                                                                \
+        return sway::call(__VA_ARGS__);                                                                                \
+    case Backend::KWin:                                                                                                \
+        return kwin::call(__VA_ARGS__);                                                                                \
+    case Backend::Gnome:                                                                                               \
+        return gnome::call(__VA_ARGS__);                                                                               \
+    case Backend::X11:                                                                                                 \
+        break;                                                                                                         \
+    }                                                                                                                  \
+    return x11::call(__VA_ARGS__)
+
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 {
-    switch (Chosen()) {
-    case Backend::Sway:
-        return sway::GetWindowTextA(hWnd, lpString, nMaxCount);
-    case Backend::KWin:
-        return kwin::GetWindowTextA(hWnd, lpString, nMaxCount);
-    case Backend::X11:
-        break;
-    }
-    return x11::GetWindowTextA(hWnd, lpString, nMaxCount);
+    TOPLEFT_DISPATCH(GetWindowTextA, hWnd, lpString, nMaxCount);
 }
 
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
 {
-    switch (Chosen()) {
-    case Backend::Sway:
-        return sway::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
-    case Backend::KWin:
-        return kwin::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
-    case Backend::X11:
-        break;
-    }
-    return x11::SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+    TOPLEFT_DISPATCH(SetWindowPos, hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
 }
 
-BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
-{
-    switch (Chosen()) {
-    case Backend::Sway:
-        return sway::GetWindowRect(hWnd, lpRect);
-    case Backend::KWin:
-        return kwin::GetWindowRect(hWnd, lpRect);
-    case Backend::X11:
-        break;
-    }
-    return x11::GetWindowRect(hWnd, lpRect);
-}
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect) { TOPLEFT_DISPATCH(GetWindowRect, hWnd, lpRect); }
 
-// KWin's monitors are not read: its corner is the desktop's (0, 0).
-HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
-{
-    switch (Chosen()) {
-    case Backend::Sway:
-        return sway::MonitorFromPoint(pt, dwFlags);
-    case Backend::KWin:
-        return nullptr;
-    case Backend::X11:
-        break;
-    }
-    return x11::MonitorFromPoint(pt, dwFlags);
-}
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { TOPLEFT_DISPATCH(MonitorFromPoint, pt, dwFlags); }
 
-BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi)
-{
-    switch (Chosen()) {
-    case Backend::Sway:
-        return sway::GetMonitorInfoA(hMonitor, lpmi);
-    case Backend::KWin:
-        return FALSE;
-    case Backend::X11:
-        break;
-    }
-    return x11::GetMonitorInfoA(hMonitor, lpmi);
-}
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { TOPLEFT_DISPATCH(GetMonitorInfoA, hMonitor, lpmi); }
 
 // No message reaches the window's program here, so there is nothing to wait for; whether the
 // window is still there, the move itself finds out.

@@ -6,6 +6,7 @@
 //                               shown (configured and drawn) by the time of the reply
 //   title APP_ID HEX         -> ok     sets the title byte for byte ("-": empty)
 //   close APP_ID             -> ok
+//   minimise APP_ID          -> ok     asks the compositor to minimise it
 //   many N PREFIX            -> ok     N windows titled PREFIX0, PREFIX1, ..., 64x48, all shown
 // Each window's app_id is "topleft.test.N", N counting from 0. Whatever went wrong is the reply
 // instead: "error " and what it was. The program ends when its standard input closes.
@@ -243,6 +244,11 @@ int main()
                     Close(*found->second);
                     Windows.erase(found);
                 }
+            } else if (command == "minimise") {
+                std::string appId;
+                words >> appId;
+                if (const auto found = Windows.find(appId); found != Windows.end())
+                    xdg_toplevel_set_minimized(found->second->toplevel);
             } else if (command == "many") {
                 int count = 0;
                 std::string prefix;

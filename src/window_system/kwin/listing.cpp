@@ -115,4 +115,9 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     return TRUE;
 }
 
+// KWin's screens are not read: its corner is the desktop's (0, 0).
+HMONITOR MonitorFromPoint(POINT /*pt*/, DWORD /*dwFlags*/) { return nullptr; }
+
+BOOL GetMonitorInfoA(HMONITOR /*hMonitor*/, MONITORINFO* /*lpmi*/) { return FALSE; }
+
 } // namespace kwin

@@ -1,0 +1,96 @@
+// The part of the extension both generations share: one object on the Shell's own session bus
+// connection (so at org.gnome.Shell), with List and Move, every value from the bus checked. It
+// keeps no state between calls.
+
+const TOPLEFT_INTERFACE = `
+<node>
+  <interface name="org.topleft.Windows">
+    <method name="List">
+      <arg type="a(tsiiiibbb)" direction="out" name="windows"/>
+      <arg type="a(siiiiiiiib)" direction="out" name="monitors"/>
+    </method>
+    <method name="Move">
+      <arg type="t" direction="in" name="id"/>
+      <arg type="i" direction="in" name="x"/>
+      <arg type="i" direction="in" name="y"/>
+      <arg type="(tsiiiibbb)" direction="out" name="window"/>
+    </method>
+  </interface>
+</node>`;
+const TOPLEFT_PATH = '/org/topleft/Windows';
+const TOPLEFT_NO_WINDOW = 'org.topleft.Windows.Error.NoSuchWindow';
+const TOPLEFT_BAD_INPUT = 'org.freedesktop.DBus.Error.InvalidArgs';
+
+// Every window Mutter manages that has a title, topmost first.
+function topleftWindows() {
+    const all = global.get_window_actors().map(actor => actor.get_meta_window())
+        .filter(w => w && !w.is_override_redirect() && w.get_title());
+    return global.display.sort_windows_by_stacking(all).reverse();
+}
+
+// Nothing the user would call a window of its own lies above it: windows asked to stay above,
+// docks and the window's own dialogs may.
+function topleftOnTop(window, windows) {
+    for (const other of windows) {
+        if (other === window)
+            return true;
+        if (!other.minimized && !other.is_above() && other.get_window_type() !== Meta.WindowType.DOCK &&
+            other.get_transient_for() !== window && other.showing_on_its_workspace())
+            return false;
+    }
+    return true;
+}
+
+function topleftDescribe(window, windows) {
+    const frame = window.get_frame_rect();
+    return [window.get_id(), window.get_title(), frame.x, frame.y, frame.width, frame.height, window.minimized,
+        global.display.focus_window === window, topleftOnTop(window, windows)];
+}
+
+function topleftMonitors() {
+    const monitors = [];
+    const primary = global.display.get_primary_monitor();
+    for (let i = 0; i < global.display.get_n_monitors(); ++i) {
+        const area = global.display.get_monitor_geometry(i);
+        const work = global.workspace_manager.get_active_workspace().get_work_area_for_monitor(i);
+        monitors.push([`${i}`, area.x, area.y, area.width, area.height, work.x, work.y, work.width, work.height,
+            i === primary]);
+    }
+    return monitors;
+}
+
+const TopleftService = class {
+    ListAsync(parameters, invocation) {
+        const windows = topleftWindows();
+        invocation.return_value(new GLib.Variant('(a(tsiiiibbb)a(siiiiiiiib))',
+            [windows.map(w => topleftDescribe(w, windows)), topleftMonitors()]));
+    }
+
+    // Shown again if minimised, moved as a program's request (Mutter's constraints apply), raised
+    // and focused with the current time; the answer is what it became.
+    MoveAsync(parameters, invocation) {
+        const [id, x, y] = parameters;
+        if (typeof id !== 'bigint' && typeof id !== 'number' || !Number.isInteger(x) || !Number.isInteger(y)) {
+            invocation.return_dbus_error(TOPLEFT_BAD_INPUT, 'Move takes a window id and two integers');
+            return;
+        }
+        const window = topleftWindows().find(w => String(w.get_id()) === String(id));
+        if (!window) {
+            invocation.return_dbus_error(TOPLEFT_NO_WINDOW, `no window has the id ${id}`);
+            return;
+        }
+        const time = global.get_current_time();
+        if (window.minimized)
+            window.unminimize();
+        window.move_frame(false, x, y);
+        window.raise();
+        window.activate(time);
+        invocation.return_value(new GLib.Variant('((tsiiiibbb))', [topleftDescribe(window, topleftWindows())]));
+    }
+};
+
+function topleftExport() {
+    const exported = Gio.DBusExportedObject.wrapJSObject(TOPLEFT_INTERFACE, new TopleftService());
+    exported.export(Gio.DBus.session, TOPLEFT_PATH);
+    return exported;
+}

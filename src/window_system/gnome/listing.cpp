@@ -1,0 +1,59 @@
+// The GNOME backend's listing: every window Mutter manages with a title, topmost first, and the
+// monitors with the space GNOME leaves free of its top bar, as the extension lists them.
+#include "window_system/backends.h"
+#include "window_system/gnome/shell.h"
+#include "window_system/last_error.h"
+#include "window_system/title.h"
+
+namespace gnome {
+
+namespace {
+
+constexpr std::chrono::milliseconds Fresh{100};
+
+// The listing read a moment ago, or read anew.
+const Desk* Recent()
+{
+    if (Clock::now() - LastRead >= Fresh && !List())
+        return nullptr;
+    return &Last;
+}
+
+} // namespace
+
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    // Connect has just listed the windows.
+    const Desk* desk = Recent();
+    if (!desk)
+        return FALSE;
+    const std::vector<Window> windows = desk->windows;
+    for (const Window& window : windows)
+        if (!lpEnumFunc(HandleOf(window.id), lParam))
+            break;
+    return TRUE;
+}
+
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
+{
+    const Window* window = Last.Find(IdOf(hWnd));
+    return WindowText(window ? &window->title : nullptr, lpString, nMaxCount);
+}
+
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
+{
+    const Desk* desk = Recent();
+    if (!desk)
+        return FALSE;
+    const Window* window = desk->Find(IdOf(hWnd));
+    if (!window)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    *lpRect = {window->x, window->y, window->x + window->width, window->y + window->height};
+    return TRUE;
+}
+
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Last.monitors, pt, dwFlags); }
+
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { return DescribeMonitor(Last.monitors, hMonitor, lpmi); }
+
+} // namespace gnome

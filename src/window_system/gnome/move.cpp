@@ -1,0 +1,67 @@
+// The GNOME backend's move: the extension moves the frame (Mutter's constraints apply, as to any
+// program's request), shows, raises and focuses the window; then the listing is read again until
+// the window is where it was asked, its size kept, focused and on top, within one time bound (an
+// X11 window takes the focus in its own time).
+#include <thread>
+
+#include "window_system/backends.h"
+#include "window_system/gnome/shell.h"
+#include "window_system/last_error.h"
+
+namespace gnome {
+
+namespace {
+
+constexpr std::chrono::milliseconds Patience{1500};
+constexpr std::chrono::milliseconds Between{20};
+
+bool Reached(const Window& window, int x, int y, int width, int height)
+{
+    return window.x == x && window.y == y && window.width == width && window.height == height && !window.minimised &&
+        window.focused && window.onTop;
+}
+
+// What is off, in the words of the message.
+std::string Account(const Window& window, int x, int y, int width, int height)
+{
+    if (window.minimised)
+        return "GNOME Shell kept it minimised";
+    if (window.x != x || window.y != y)
+        return "GNOME Shell kept it at (" + std::to_string(window.x) + ", " + std::to_string(window.y) + ")";
+    if (window.width != width || window.height != height)
+        return "GNOME Shell made it " + std::to_string(window.width) + "x" + std::to_string(window.height) +
+            " instead of " + std::to_string(width) + "x" + std::to_string(height);
+    if (!window.focused)
+        return "GNOME Shell did not focus it";
+    return "GNOME Shell kept another window above it";
+}
+
+} // namespace
+
+BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int cy, UINT uFlags)
+{
+    const std::uint64_t id = IdOf(hWnd);
+    const Window* before = Last.Find(id);
+    if (!before && (!List() || !(before = Last.Find(id))))
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    const int width = (uFlags & SWP_NOSIZE) ? before->width : cx, height = (uFlags & SWP_NOSIZE) ? before->height : cy;
+
+    std::optional<Window> window = Move(id, X, Y);
+    const Clock::time_point deadline = Clock::now() + Patience;
+    while (window && !Reached(*window, X, Y, width, height) && Clock::now() < deadline) {
+        std::this_thread::sleep_for(Between);
+        if (!List())
+            return FALSE;
+        const Window* seen = Last.Find(id);
+        if (!seen)
+            return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        window = *seen;
+    }
+    if (!window)
+        return FALSE;
+    if (!Reached(*window, X, Y, width, height))
+        return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, width, height));
+    return TRUE;
+}
+
+} // namespace gnome

@@ -1,0 +1,144 @@
+"""A headless GNOME Shell for the tests and the benchmark, on Wayland: this machine's (43), or a
+newer one from a Debian root (tests/debian_root.py) run with bubblewrap, the private folder bound
+at the same path inside and out. It gets what it needs of a session in a private folder: a home,
+a runtime folder, a session bus and a system bus of its own, settings in a key file (topleft's
+extension enabled), and the extension copied from a build as a user would have it. The tests read
+windows back through the extension's own List, with busctl. Everything is stopped by its own id."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import desktop  # noqa: E402
+
+UUID = "topleft@example.org"
+SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path={path}</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+    <allow user="*"/>
+  </policy>
+</busconfig>
+"""
+
+
+class GnomeDesktop:
+    def __init__(self, extensions, native_fixture, x_fixture=None, root=None, enabled=True):
+        """extensions: the build's gnome-shell folder, with a folder per generation (40, 45)."""
+        self.root = root
+        self.folder = tempfile.mkdtemp(prefix="topleft-gnome-")
+        os.chmod(self.folder, 0o700)
+        self.buses = []
+        self.shell = self.native = self.x = None
+        try:
+            self.start(extensions, enabled)
+            self.native = desktop.Fixture(native_fixture, self.env)
+            if x_fixture:
+                self.x = desktop.Fixture(x_fixture, self.env)
+        except BaseException:
+            self.close()
+            raise
+
+    def inside(self):
+        return ["bwrap", "--bind", self.root, "/", "--dev-bind", "/dev", "/dev", "--proc", "/proc",
+                "--bind", self.folder, self.folder, "--tmpfs", "/run", "--"] if self.root else []
+
+    def version(self):
+        run = subprocess.run(self.inside() + ["gnome-shell", "--version"], capture_output=True, text=True)
+        return re.search(r"([0-9]+)\.", run.stdout).group(1) if run.returncode == 0 else "?"
+
+    def start(self, extensions, enabled):
+        bus, self.address = desktop.start_session_bus(self.folder)
+        self.buses.append(bus)
+        system_socket = os.path.join(self.folder, "system-bus")
+        config = os.path.join(self.folder, "system-bus.conf")
+        with open(config, "w") as out:
+            out.write(SYSTEM_BUS_CONFIG.format(path=system_socket))
+        self.buses.append(subprocess.Popen(["dbus-daemon", "--nofork", "--config-file", config],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        generation = "45" if int(self.version()) >= 45 else "40"
+        target = os.path.join(self.folder, ".local/share/gnome-shell/extensions", UUID)
+        shutil.copytree(os.path.join(extensions, generation, UUID), target)
+        settings = os.path.join(self.folder, ".config/glib-2.0/settings")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "keyfile"), "w") as out:
+            out.write("[org/gnome/shell]\n"
+                      f"enabled-extensions=[{repr(UUID) if enabled else ''}]\n"
+                      "disable-user-extensions=false\n"
+                      "welcome-dialog-last-shown-version='999'\n")
+        base = {name: value for name, value in os.environ.items()
+                if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
+        self.log_path = os.path.join(self.folder, "shell.log")
+        self.log = open(self.log_path, "wb")
+        options = ["--headless", "--wayland", "--virtual-monitor", "1280x800", "--wayland-display", "topleft-test"]
+        if int(self.version()) >= 45:
+            options.append("--no-x11")
+        self.shell = subprocess.Popen(
+            self.inside() + ["gnome-shell", *options],
+            env=dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder, XDG_CONFIG_HOME=self.folder + "/.config",
+                     XDG_DATA_HOME=self.folder + "/.local/share", DBUS_SESSION_BUS_ADDRESS=self.address,
+                     DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + system_socket, GSETTINGS_BACKEND="keyfile",
+                     XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="GNOME"),
+            stdout=self.log, stderr=subprocess.STDOUT)
+        self.wait(lambda: self.on_bus("org.gnome.Shell") and os.path.exists(os.path.join(self.folder, "topleft-test")),
+                  "GNOME Shell", 120)
+        self.env = dict(base, XDG_RUNTIME_DIR=self.folder, WAYLAND_DISPLAY="topleft-test",
+                        DBUS_SESSION_BUS_ADDRESS=self.address, XDG_SESSION_TYPE="wayland")
+        if enabled:
+            self.wait(lambda: self.busctl("call", "org.gnome.Shell", "/org/topleft/Windows", "org.topleft.Windows",
+                                          "List").returncode == 0, "the extension", 60)
+        # XWayland's display, where the shell runs one: named in its log, with its authority file.
+        def announced():
+            with open(self.log_path, "rb") as log:
+                found = re.search(rb"Using public X11 display (:[0-9]+)", log.read())
+            return found.group(1).decode() if found else None
+        if int(self.version()) < 45:
+            self.env["DISPLAY"] = self.wait(announced, "XWayland", 60)
+            authority = glob.glob(os.path.join(self.folder, ".mutter-Xwaylandauth.*"))
+            if authority:
+                self.env["XAUTHORITY"] = authority[0]
+
+    def on_bus(self, name):
+        answer = self.busctl("call", "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                             "NameHasOwner", "s", name)
+        return answer.stdout.strip() == "b true"
+
+    def busctl(self, *arguments):
+        return subprocess.run(["busctl", f"--address={self.address}", *arguments],
+                              capture_output=True, text=True, timeout=30)
+
+    def wait(self, check, what, seconds=60):
+        return desktop.wait_while_running(self.shell, check, what, seconds)
+
+    def windows(self):
+        """What the shell sees, through the extension: {title: (x, y, width, height, minimised,
+        focused, on top)}, and the monitors [(x, y, width, height, work x, y, width, height)]."""
+        answer = self.busctl("--json=short", "call", "org.gnome.Shell", "/org/topleft/Windows",
+                             "org.topleft.Windows", "List")
+        import json
+        data = json.loads(answer.stdout)["data"]
+        return ({w[1]: tuple(w[2:]) for w in data[0]}, [tuple(m[1:9]) for m in data[1]])
+
+    def disable_extension(self):
+        return self.busctl("call", "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                           "DisableExtension", "s", UUID)
+
+    def close(self):
+        for fixture in (self.native, self.x):
+            if fixture:
+                fixture.close()
+        if self.shell:
+            desktop.stop(self.shell)
+            self.log.close()
+        for bus in reversed(self.buses):
+            desktop.stop(bus)
+        shutil.rmtree(self.folder, ignore_errors=True)
