@@ -3,6 +3,7 @@ the X test program that opens windows, a session bus, a proxy display, and proce
 their own ids."""
 import os
 import queue
+import re
 import shutil
 import signal
 import socket
@@ -13,9 +14,23 @@ import time
 
 # The window managers the X11 tests run under: "none", real ones from Debian, and "refuse", the X
 # test program's own manager that refuses every move.
-MANAGERS = ("none", "openbox", "fluxbox", "twm", "fvwm", "xfwm4", "i3", "refuse")
+MANAGERS = ("none", "openbox", "fluxbox", "twm", "fvwm", "xfwm4", "i3", "gnome", "refuse")
 # Those that announce EWMH support and keep an active window.
-EWMH_MANAGERS = ("openbox", "fluxbox", "fvwm", "xfwm4", "i3")
+EWMH_MANAGERS = ("openbox", "fluxbox", "fvwm", "xfwm4", "i3", "gnome")
+# A system bus of a test's own: GNOME Shell stops at start without one.
+SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path={path}</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+    <allow user="*"/>
+  </policy>
+</busconfig>
+"""
 # What the session a test starts must not inherit from the one it runs in.
 SESSION_VARIABLES = ("I3SOCK", "SWAYSOCK", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                      "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "XDG_RUNTIME_DIR")
@@ -158,6 +173,29 @@ def require_reply(reply, expected="ok"):
     return reply
 
 
+def start_system_bus(folder):
+    """Starts a private D-Bus system bus in `folder`; returns (process, address)."""
+    path = os.path.join(folder, "system-bus")
+    config = os.path.join(folder, "system-bus.conf")
+    with open(config, "w") as out:
+        out.write(SYSTEM_BUS_CONFIG.format(path=path))
+    bus = subprocess.Popen(["dbus-daemon", "--nofork", "--config-file", config],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return bus, "unix:path=" + path
+
+
+def gnome_settings(home, extensions=()):
+    """GNOME Shell's settings as a key file under `home`, read with GSETTINGS_BACKEND=keyfile: no
+    welcome dialog, these extensions enabled."""
+    settings = os.path.join(home, ".config", "glib-2.0", "settings")
+    os.makedirs(settings, exist_ok=True)
+    with open(os.path.join(settings, "keyfile"), "w") as out:
+        out.write("[org/gnome/shell]\n"
+                  f"enabled-extensions=[{', '.join(repr(e) for e in extensions)}]\n"
+                  "disable-user-extensions=false\n"
+                  "welcome-dialog-last-shown-version='999'\n")
+
+
 def read_until(stream, ending, limit=1 << 24):
     """Reads raw bytes from a pipe until they end with `ending` or the pipe closes."""
     data = b""
@@ -297,10 +335,17 @@ class XDesktop:
             if refusing.stdout.readline() != b"managing\n":
                 raise RuntimeError("the refusing manager did not start")
             return
-        if manager == "xfwm4":
+        if manager in ("xfwm4", "gnome"):
             bus, address = start_session_bus(self.folder)
             self.started.append(bus)
             self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        if manager == "gnome":
+            bus, address = start_system_bus(self.folder)
+            self.started.append(bus)
+            self.env["DBUS_SYSTEM_BUS_ADDRESS"] = address
+            gnome_settings(self.folder)
+            self.env.update(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=os.path.join(self.folder, ".config"),
+                            XDG_SESSION_TYPE="x11")
         commands = {
             "openbox": ["openbox", "--sm-disable", *options],
             "fluxbox": ["fluxbox"],
@@ -309,6 +354,7 @@ class XDesktop:
             "fvwm": ["fvwm", "-f", config],
             "xfwm4": ["xfwm4", "--compositor=off", "--sm-client-disable"],
             "i3": ["i3", "-c", config],
+            "gnome": ["gnome-shell", "--x11"],
         }
         with open(config, "w") as out:
             out.write("font pango:monospace 8\n" if manager == "i3" else "")
@@ -329,6 +375,23 @@ class XDesktop:
             if self.started[-1].poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError(f"{manager} did not start")
             time.sleep(0.05)
+        if manager == "gnome":
+            self.gnome_session_ready()
+
+    def gnome_session_ready(self):
+        """GNOME Shell starts in its overview, which holds the focus, and puts its top bar up a
+        moment later: a user at work has the overview closed and the bar there."""
+        shell = ["busctl", f"--address={self.env['DBUS_SESSION_BUS_ADDRESS']}"]
+        overview = ["org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell", "OverviewActive"]
+
+        def ready():
+            subprocess.run(shell + ["set-property", *overview, "b", "false"], capture_output=True)
+            closed = subprocess.run(shell + ["get-property", *overview], capture_output=True, text=True).stdout
+            area = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], env=self.env, capture_output=True,
+                                  text=True).stdout
+            return closed.strip() == "b false" and re.match(r".* = 0, [1-9]", area)
+
+        wait_while_running(self.manager, ready, "GNOME Shell's top bar", 30)
 
     @property
     def manager(self):

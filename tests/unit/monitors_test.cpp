@@ -92,4 +92,27 @@ TEST_F(SeveralMonitors, MessageNamesTheMonitorsCorner)
     EXPECT_EQ(run.err, "topleft: \"Editor\" is at (12, 316), not at the corner of monitor \"LEFT\" (0, 276).\n");
 }
 
+TEST_F(SeveralMonitors, BesideAPanelTheCornerOfTheFreeSpaceIsTheCorner)
+{
+    ScriptedDesktop::SetMonitors({{"SCREEN", {0, 0, 1280, 800}, {0, 32, 1280, 800}, true}});
+    ScriptedDesktop::SetResponse(window, Response::KeptOutOfPanels);
+    const TopleftRun run = RunTopleft("0\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(window)->x, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(window)->y, 32);
+    // (0, 0) was asked for first: a desktop that allows it gets it.
+    EXPECT_EQ(ScriptedDesktop::Calls().front().y, 0);
+}
+
+TEST_F(SeveralMonitors, KeptSomewhereElseThanTheFreeCornerIsReported)
+{
+    ScriptedDesktop::SetMonitors({{"SCREEN", {0, 0, 1280, 800}, {0, 32, 1280, 800}, true}});
+    ScriptedDesktop::SetResponse(window, Response::Refuses);
+    const TopleftRun run = RunTopleft("0\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: \"Editor\" could not be moved: the window manager kept it where it was.\n");
+    EXPECT_EQ(ScriptedDesktop::Find(window)->y, 400);
+}
+
 } // namespace

@@ -18,7 +18,9 @@ enum class Response {
     Shifts, // SetWindowPos succeeds, but the window lands 12 pixels right and 40 down
     Grows, // SetWindowPos succeeds, but the window grows 20 pixels taller
     StopsAnswering, // the program takes no messages: SendMessageTimeoutA times out
-    StaysUnder // SetWindowPos succeeds, but the window that was on top goes back above it
+    StaysUnder, // SetWindowPos succeeds, but the window that was on top goes back above it
+    KeptOutOfPanels // the window is kept inside the first monitor's work area, and SetWindowPos
+                    // fails with ERROR_ACCESS_DENIED when that is not where it was asked to go
 };
 
 struct ScriptedWindow {

@@ -16,21 +16,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop  # noqa: E402
 
 UUID = "topleft@example.org"
-SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path={path}</listen>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-    <allow user="*"/>
-  </policy>
-</busconfig>
-"""
-
-
 class GnomeDesktop:
     def __init__(self, extensions, native_fixture, x_fixture=None, root=None, enabled=True):
         """extensions: the build's gnome-shell folder, with a folder per generation (40, 45)."""
@@ -59,22 +44,12 @@ class GnomeDesktop:
     def start(self, extensions, enabled):
         bus, self.address = desktop.start_session_bus(self.folder)
         self.buses.append(bus)
-        system_socket = os.path.join(self.folder, "system-bus")
-        config = os.path.join(self.folder, "system-bus.conf")
-        with open(config, "w") as out:
-            out.write(SYSTEM_BUS_CONFIG.format(path=system_socket))
-        self.buses.append(subprocess.Popen(["dbus-daemon", "--nofork", "--config-file", config],
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        bus, system_bus = desktop.start_system_bus(self.folder)
+        self.buses.append(bus)
         generation = "45" if int(self.version()) >= 45 else "40"
         target = os.path.join(self.folder, ".local/share/gnome-shell/extensions", UUID)
         shutil.copytree(os.path.join(extensions, generation, UUID), target)
-        settings = os.path.join(self.folder, ".config/glib-2.0/settings")
-        os.makedirs(settings)
-        with open(os.path.join(settings, "keyfile"), "w") as out:
-            out.write("[org/gnome/shell]\n"
-                      f"enabled-extensions=[{repr(UUID) if enabled else ''}]\n"
-                      "disable-user-extensions=false\n"
-                      "welcome-dialog-last-shown-version='999'\n")
+        desktop.gnome_settings(self.folder, [UUID] if enabled else [])
         base = {name: value for name, value in os.environ.items()
                 if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
         self.log_path = os.path.join(self.folder, "shell.log")
@@ -86,7 +61,7 @@ class GnomeDesktop:
             self.inside() + ["gnome-shell", *options],
             env=dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder, XDG_CONFIG_HOME=self.folder + "/.config",
                      XDG_DATA_HOME=self.folder + "/.local/share", DBUS_SESSION_BUS_ADDRESS=self.address,
-                     DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + system_socket, GSETTINGS_BACKEND="keyfile",
+                     DBUS_SYSTEM_BUS_ADDRESS=system_bus, GSETTINGS_BACKEND="keyfile",
                      XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="GNOME"),
             stdout=self.log, stderr=subprocess.STDOUT)
         self.wait(lambda: self.on_bus("org.gnome.Shell") and os.path.exists(os.path.join(self.folder, "topleft-test")),

@@ -1,10 +1,12 @@
 // The X11 backend's monitors: RandR 1.5's list, the one desktop environments lay out by, or
-// Xinerama's screens where the server has no RandR 1.5. The list is asked for with the listing's
-// requests, so that its reply is already there when the move asks for it; a monitor's name, an
-// atom, is read only when a message needs it.
+// Xinerama's screens where the server has no RandR 1.5; each one's work area is what the window
+// manager's _NET_WORKAREA (for the current desktop) leaves of it beside its panels. All is asked
+// for with the listing's requests, so that the replies are already there when the move asks; a
+// monitor's name, an atom, is read only when a message needs it.
 #include <xcb/randr.h>
 #include <xcb/xinerama.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "window_system/x11/display.h"
@@ -16,6 +18,7 @@ namespace {
 struct Layout {
     bool asked = false;
     xcb_randr_get_monitors_cookie_t cookie{};
+    xcb_get_property_cookie_t workArea{}, currentDesktop{};
     std::optional<std::vector<Monitor>> monitors;
     std::vector<xcb_atom_t> names; // RandR's name of each monitor, XCB_NONE for Xinerama's
 };
@@ -62,6 +65,23 @@ const std::vector<Monitor>& Monitors()
     const Owned<xcb_randr_get_monitors_reply_t> reply{
         Desk.cookie.sequence ? xcb_randr_get_monitors_reply(x.connection, Desk.cookie, nullptr) : nullptr};
     Desk.monitors = reply && reply->nMonitors > 0 ? FromRandr(reply.get()) : FromXinerama(x);
+    std::uint32_t desktop = 0;
+    if (!xcb_ewmh_get_current_desktop_reply(&x.ewmh, Desk.currentDesktop, &desktop, nullptr))
+        desktop = 0;
+    xcb_ewmh_get_workarea_reply_t areas;
+    if (xcb_ewmh_get_workarea_reply(&x.ewmh, Desk.workArea, &areas, nullptr)) {
+        if (areas.workarea_len > 0) {
+            const xcb_ewmh_geometry_t& space = areas.workarea[desktop < areas.workarea_len ? desktop : 0];
+            for (Monitor& monitor : *Desk.monitors) {
+                const RECT work{std::max<LONG>(monitor.area.left, space.x), std::max<LONG>(monitor.area.top, space.y),
+                                std::min<LONG>(monitor.area.right, static_cast<LONG>(space.x + space.width)),
+                                std::min<LONG>(monitor.area.bottom, static_cast<LONG>(space.y + space.height))};
+                if (work.left < work.right && work.top < work.bottom)
+                    monitor.work = work;
+            }
+        }
+        xcb_ewmh_get_workarea_reply_wipe(&areas);
+    }
     return *Desk.monitors;
 }
 
@@ -75,6 +95,8 @@ void AskForMonitors(Display& x)
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(x.connection, &xcb_randr_id);
     if (randr && randr->present)
         Desk.cookie = xcb_randr_get_monitors(x.connection, x.root, 1);
+    Desk.workArea = xcb_ewmh_get_workarea(&x.ewmh, x.screenNumber);
+    Desk.currentDesktop = xcb_ewmh_get_current_desktop(&x.ewmh, x.screenNumber);
 }
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Monitors(), pt, dwFlags); }
