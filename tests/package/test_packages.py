@@ -5,6 +5,7 @@ dpkg -x and run on a private Xvfb) and the Windows .zip.
 Usage: test_packages.py BUILD_DIR install|deb|zip [X_DESKTOP]
 """
 import gzip
+import json
 import os
 import re
 import subprocess
@@ -86,6 +87,21 @@ class Deb(unittest.TestCase):
             root = os.path.join(folder, "root")
             subprocess.run(["dpkg", "-x", deb, root], check=True)
             self.assertTrue(os.path.isfile(os.path.join(root, "usr/share/man/man1/topleft.1.gz")))
+            # The GNOME Shell extension: both generations, and the one for this machine's shell
+            # where distributions keep extensions, each naming the shell versions it is for.
+            uuid = "topleft@example.org"
+            for generation, versions in (("40", ["40", "41", "42", "43", "44"]),
+                                         ("45", ["45", "46", "47", "48", "49", "50"])):
+                folder_of = os.path.join(root, "usr/share/topleft/gnome-shell", generation, uuid)
+                with open(os.path.join(folder_of, "metadata.json")) as metadata:
+                    described = json.load(metadata)
+                self.assertEqual((described["uuid"], described["shell-version"]), (uuid, versions))
+                with open(os.path.join(folder_of, "extension.js")) as extension:
+                    source = extension.read()
+                self.assertEqual("export default class" in source, generation == "45")
+                self.assertIn("org.topleft.Windows", source)
+            self.assertTrue(os.path.isfile(os.path.join(root, "usr/share/gnome-shell/extensions", uuid,
+                                                        "extension.js")))
             program = os.path.join(root, "usr", "bin", "topleft")
 
             desk = desktop.XDesktop(FIXTURE)

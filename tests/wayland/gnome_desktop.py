@@ -5,12 +5,14 @@ a runtime folder, a session bus and a system bus of its own, settings in a key f
 extension enabled), and the extension copied from a build as a user would have it. The tests read
 windows back through the extension's own List, with busctl. Everything is stopped by its own id."""
 import glob
+import json
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
@@ -99,9 +101,22 @@ class GnomeDesktop:
         focused, on top)}, and the monitors [(x, y, width, height, work x, y, width, height)]."""
         answer = self.busctl("--json=short", "call", "org.gnome.Shell", "/org/topleft/Windows",
                              "org.topleft.Windows", "List")
-        import json
         data = json.loads(answer.stdout)["data"]
         return ({w[1]: tuple(w[2:]) for w in data[0]}, [tuple(m[1:9]) for m in data[1]])
+
+    def settle(self, seconds=20):
+        """Waits until the shell has finished placing and showing new windows: the same view in
+        two reads a moment apart."""
+        last = [None]
+
+        def unchanged():
+            seen = self.windows()
+            same, last[0] = seen == last[0], seen
+            if not same:
+                time.sleep(0.1)
+            return same
+
+        self.wait(unchanged, "a settled desktop", seconds)
 
     def disable_extension(self):
         return self.busctl("call", "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",

@@ -66,6 +66,7 @@ class TopleftOnGnome(unittest.TestCase):
                          [t for t in seen if not t.startswith("é")])
 
     def assert_moves(self, title):
+        self.desk.settle()
         before = self.desk.windows()[0][title.decode()]
         _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(title))
         self.assertEqual((status, out, err), (0, b"", b""))
@@ -85,6 +86,7 @@ class TopleftOnGnome(unittest.TestCase):
         self.assert_moves(b"Native minimised")
 
     def test_bad_numbers_move_nothing(self):
+        self.desk.settle()
         before = self.desk.windows()
         count = len(self.listing())
         for typed, message in ((b"%d\n" % count, b"No window is listed with that number.\n"),

@@ -47,6 +47,10 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     const int width = (uFlags & SWP_NOSIZE) ? before->width : cx, height = (uFlags & SWP_NOSIZE) ? before->height : cy;
 
     std::optional<Window> window = Move(id, X, Y);
+    // Mutter places a frame at once, within its constraints: a place other than the one asked
+    // for is where the window stays. The focus may come later (an X11 program takes it).
+    if (window && (window->x != X || window->y != Y))
+        return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, width, height));
     const Clock::time_point deadline = Clock::now() + Patience;
     while (window && !Reached(*window, X, Y, width, height) && Clock::now() < deadline) {
         std::this_thread::sleep_for(Between);

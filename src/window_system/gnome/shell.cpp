@@ -94,6 +94,11 @@ std::optional<Window> Move(std::uint64_t id, int x, int y)
     const bool read = called >= 0 && ReadWindow(reply, window);
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
+    // What the window became is what the listing knows of it from now on.
+    if (read)
+        for (Window& known : Last.windows)
+            if (known.id == id)
+                known = window;
     if (gone || !read) {
         if (gone)
             Fail(ERROR_INVALID_WINDOW_HANDLE);
