@@ -14,18 +14,14 @@ Usage: bench_gnome.py [--windows 200] [--topleft PATH] [--native PATH] [--extens
 """
 import argparse
 import os
-import statistics
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
-sys.path.insert(0, os.path.join(ROOT, "tests"))
-import debian_root  # noqa: E402
-import desktop  # noqa: E402
 import gnome_desktop  # noqa: E402
+import roots  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build-linux")
 options = argparse.ArgumentParser(description="topleft on GNOME Shell")
@@ -40,35 +36,16 @@ NATIVE = ARGS.native or os.path.join(BUILD, "tests", "wayland", "wl_desktop")
 EXTENSIONS = ARGS.extensions or os.path.join(BUILD, "gnome-shell")
 
 
-def timed(name, env, typed, expected):
-    start = time.perf_counter()
-    run = subprocess.run([TOPLEFT], env=env, input=typed, capture_output=True)
-    seconds = time.perf_counter() - start
-    desktop.require_exit(name, run.returncode, expected, run.stderr)
-    return seconds
-
-
 def measure(root, label):
-    """(version, [whole run, listing alone] medians in seconds) on one GNOME Shell."""
     desk = gnome_desktop.GnomeDesktop(EXTENSIONS, NATIVE, None, root=root)
     try:
-        started = time.monotonic()
-        desktop.require_reply(desk.native.ask(f"many {ARGS.windows} bench_"))
-        print(f"# {label}, GNOME Shell {desk.version()}: {ARGS.windows} native windows "
-              f"({time.monotonic() - started:.1f} s to open them)", flush=True)
-        if ARGS.stop_fixture:
-            desk.native.close()
-            desk.native = None
-        desk.settle()
-        shown = sum(1 for title in desk.windows()[0] if title.startswith("bench_"))
-        desktop.require_windows(ARGS.windows, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"),
-                                "GNOME Shell")
-        medians = []
-        for name, typed, expected in (("topleft (list, move 0)", b"0\n", 0), ("topleft (list only)", b"x", 1)):
-            runs = [timed(name, desk.env, typed, expected) for _ in range(9)]
-            medians.append(statistics.median(runs))
-            print(f"  {name:<24} median {medians[-1] * 1000:7.1f} ms", flush=True)
-        return desk.version(), medians
+        print(f"# {label}, GNOME Shell {desk.version()}", flush=True)
+
+        def shown():
+            desk.settle()
+            return desk.windows()[0]
+
+        return desk.version(), roots.time_runs(TOPLEFT, desk, ARGS.windows, shown, "GNOME Shell", ARGS.stop_fixture)
     finally:
         desk.close()
 
@@ -78,22 +55,7 @@ def main():
         subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test"], check=True)
         for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    rows = []
-    try:
-        for suite, label in ((None, "this machine"), ("trixie", "Debian 13"), ("forky", "Debian testing")):
-            try:
-                root = debian_root.make(suite) if suite else None
-            except debian_root.RootError as error:
-                print(f"# {label}: no GNOME Shell to measure: {error}", flush=True)
-                continue
-            version, (whole, listing) = measure(root, label)
-            rows.append((label, version, whole, listing))
-    except desktop.SetupError as error:
-        print(f"bench_gnome: {error}; no figures", file=sys.stderr)
-        sys.exit(1)
-    print(f"{'desktop':<16} {'GNOME Shell':<12} {'list, move 0':>13} {'list only':>10}")
-    for label, version, whole, listing in rows:
-        print(f"{label:<16} {version:<12} {whole * 1000:>10.1f} ms {listing * 1000:>7.1f} ms")
+    roots.side_by_side("bench_gnome", "GNOME Shell", measure)
 
 
 if __name__ == "__main__":

@@ -18,19 +18,17 @@ Usage: bench_kwin.py [--windows 200] [--topleft PATH] [--native PATH] [--stop-fi
 import argparse
 import os
 import re
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 import kwin_desktop  # noqa: E402
+import roots  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-import debian_root  # noqa: E402
 import desktop  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build-linux")
@@ -42,14 +40,6 @@ options.add_argument("--stop-fixture", action="store_true")
 ARGS = options.parse_args()
 TOPLEFT = ARGS.topleft or os.path.join(BUILD, "topleft")
 NATIVE = ARGS.native or os.path.join(BUILD, "tests", "wayland", "wl_desktop")
-
-
-def timed(name, env, typed, expected):
-    start = time.perf_counter()
-    run = subprocess.run([TOPLEFT], env=env, input=typed, capture_output=True)
-    seconds = time.perf_counter() - start
-    desktop.require_exit(name, run.returncode, expected, run.stderr)
-    return seconds
 
 
 def split(env, typed):
@@ -99,23 +89,10 @@ def split(env, typed):
 
 
 def measure(root, label):
-    """The figures on one KWin: (whole run, listing alone) medians in seconds."""
     desk = kwin_desktop.KWinDesktop(NATIVE, None, 4096, 4096, root=root)
     try:
-        started = time.monotonic()
-        desktop.require_reply(desk.native.ask(f"many {ARGS.windows} bench_"))
-        print(f"# {label}, KWin {desk.version()}: {ARGS.windows} native windows "
-              f"({time.monotonic() - started:.1f} s to open them)", flush=True)
-        if ARGS.stop_fixture:
-            desk.native.close()
-            desk.native = None
-        shown = sum(1 for caption in desk.windows() if caption.startswith("bench_"))
-        desktop.require_windows(ARGS.windows, shown, desktop.listed_count(TOPLEFT, desk.env, b"bench_"), "KWin")
-        medians = []
-        for name, typed, expected in (("topleft (list, move 0)", b"0\n", 0), ("topleft (list only)", b"x", 1)):
-            runs = [timed(name, desk.env, typed, expected) for _ in range(9)]
-            medians.append(statistics.median(runs))
-            print(f"  {name:<24} median {medians[-1] * 1000:7.1f} ms")
+        print(f"# {label}, KWin {desk.version()}", flush=True)
+        medians = roots.time_runs(TOPLEFT, desk, ARGS.windows, desk.windows, "KWin", ARGS.stop_fixture)
         total, parts = split(desk.env, b"0\n")
         print(f"  one whole run under strace: {total * 1000:.1f} ms: " +
               ", ".join(f"{part} {spent * 1000:.1f} ms" for part, spent in parts.items()), flush=True)
@@ -129,22 +106,7 @@ def main():
         subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test", "bench"], check=True)
         for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    rows = []
-    try:
-        for suite, label in ((None, "this machine"), ("trixie", "Debian 13"), ("forky", "Debian testing")):
-            try:
-                root = debian_root.make(suite) if suite else None
-            except debian_root.RootError as error:
-                print(f"# {label}: no KWin to measure: {error}", flush=True)
-                continue
-            version, (whole, listing) = measure(root, label)
-            rows.append((label, version, whole, listing))
-    except desktop.SetupError as error:
-        print(f"bench_kwin: {error}; no figures", file=sys.stderr)
-        sys.exit(1)
-    print(f"{'desktop':<16} {'KWin':<20} {'list, move 0':>13} {'list only':>10}")
-    for label, version, whole, listing in rows:
-        print(f"{label:<16} {version:<20} {whole * 1000:>10.1f} ms {listing * 1000:>7.1f} ms")
+    roots.side_by_side("bench_kwin", "KWin", measure)
 
 
 if __name__ == "__main__":

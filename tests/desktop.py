@@ -262,6 +262,21 @@ def wait_while_running(process, check, what, seconds=30):
         time.sleep(0.05)
 
 
+def wait_until_unchanged(process, read, what, seconds=20):
+    """Waits until read() gives the same twice a moment apart: a desktop that has finished laying
+    out, placing or showing what it was last asked to. Fails as wait_while_running does."""
+    last = [None]
+
+    def unchanged():
+        seen = read()
+        same, last[0] = seen == last[0], seen
+        if not same:
+            time.sleep(0.1)
+        return same
+
+    wait_while_running(process, unchanged, what, seconds)
+
+
 def wait_for(check, seconds=20):
     """Polls check() until it returns something true or `seconds` pass; returns its last value.
     For what other programs do in their own time, such as a window manager's move."""

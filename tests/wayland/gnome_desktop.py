@@ -12,7 +12,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
@@ -107,16 +106,7 @@ class GnomeDesktop:
     def settle(self, seconds=20):
         """Waits until the shell has finished placing and showing new windows: the same view in
         two reads a moment apart."""
-        last = [None]
-
-        def unchanged():
-            seen = self.windows()
-            same, last[0] = seen == last[0], seen
-            if not same:
-                time.sleep(0.1)
-            return same
-
-        self.wait(unchanged, "a settled desktop", seconds)
+        desktop.wait_until_unchanged(self.shell, self.windows, "a settled desktop", seconds)
 
     def disable_extension(self):
         return self.busctl("call", "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",

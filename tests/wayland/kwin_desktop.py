@@ -143,14 +143,7 @@ print("{token}" + JSON.stringify(seen));
 
     def settle(self, seconds=10):
         """Waits until KWin has finished with what it was asked: the same view in two reads."""
-        last = [None]
-
-        def unchanged():
-            seen = self.windows()
-            same, last[0] = seen == last[0], seen
-            return same
-
-        self.wait(unchanged, "a settled desktop", seconds)
+        desktop.wait_until_unchanged(self.kwin, self.windows, "a settled desktop", seconds)
 
     def minimise(self, caption):
         self.run_script(f"""

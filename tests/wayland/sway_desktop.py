@@ -10,7 +10,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
@@ -109,16 +108,7 @@ class SwayDesktop:
     def settle(self, seconds=10):
         """Waits until sway has finished laying out: the tree the same in two reads a moment
         apart, after a round trip of its own."""
-        last = [None]
-
-        def unchanged():
-            tree = self.tree()
-            same, last[0] = tree == last[0], tree
-            if not same:
-                time.sleep(0.1)
-            return same
-
-        self.wait(unchanged, "a settled tree", seconds)
+        desktop.wait_until_unchanged(self.sway, self.tree, "a settled desktop", seconds)
 
     def views(self):
         """Every window: (node, its workspace's name, 1 if it is the highest floating window of

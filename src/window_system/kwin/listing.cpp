@@ -28,6 +28,12 @@ bool Pixels(simdjson::dom::element node, const char* key, int& pixels)
     return true;
 }
 
+bool ReadFrame(simdjson::dom::element node, Window& window)
+{
+    return Pixels(node, "x", window.x) && Pixels(node, "y", window.y) && Pixels(node, "width", window.width) &&
+        Pixels(node, "height", window.height);
+}
+
 std::string Missing(simdjson::dom::element answer)
 {
     std::string_view missing;
@@ -64,8 +70,7 @@ BOOL List()
             window.id.assign(text);
         if (!entry["title"].get_string().get(text))
             window.title.assign(text);
-        if (!Pixels(entry, "x", window.x) || !Pixels(entry, "y", window.y) || !Pixels(entry, "width", window.width) ||
-            !Pixels(entry, "height", window.height))
+        if (!ReadFrame(entry, window))
             return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
         listed.push_back(std::move(window));
     }

@@ -80,8 +80,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     Window& moved = Listed[reinterpret_cast<std::uintptr_t>(hWnd) - 1];
     const int width = keepSize ? window->width : cx, height = keepSize ? window->height : cy;
     Window seen = moved;
-    if (!Pixels(result, "x", seen.x) || !Pixels(result, "y", seen.y) || !Pixels(result, "width", seen.width) ||
-        !Pixels(result, "height", seen.height))
+    if (!ReadFrame(result, seen))
         return Fail(ERROR_ACCESS_DENIED, "KWin gave an answer that cannot be read");
     moved = seen;
     ListedAt = Clock::now();

@@ -43,6 +43,8 @@ Window* Find(HWND handle);
 // A number of the answer, integer or fractional (KWin 6.7 gives fractional geometry), rounded to
 // whole pixels; false for no number at all.
 bool Pixels(simdjson::dom::element node, const char* key, int& pixels);
+// The frame (x, y, width, height) of an answer into the window's; false where one is no number.
+bool ReadFrame(simdjson::dom::element node, Window& window);
 
 // What a KWin that offers neither interface says it lacks; empty for any other answer.
 std::string Missing(simdjson::dom::element answer);
