@@ -295,7 +295,6 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     const xcb_query_tree_cookie_t rootTree = xcb_query_tree(x.connection, x.root);
     const xcb_get_property_cookie_t clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
     const xcb_get_window_attributes_cookie_t rootAttributes = xcb_get_window_attributes(x.connection, x.root);
-    AskForMonitors(x);
     const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, rootTree, nullptr)};
     std::vector<xcb_window_t> managed;
     xcb_ewmh_get_windows_reply_t list;
@@ -325,6 +324,8 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     walk.titles.reserve(clients.size());
     for (xcb_window_t client : clients)
         walk.titles.push_back(RequestTitle(x, client, TitleFetchUnits(TitleLimit)));
+    // Behind the titles, so that the listing waits for nothing more, and before a move needs it.
+    AskForMonitors(x);
     xcb_flush(x.connection);
 
     ActiveWalk = &walk;
