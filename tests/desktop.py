@@ -36,6 +36,7 @@ SESSION_VARIABLES = ("I3SOCK", "SWAYSOCK", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_
                      "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "XDG_RUNTIME_DIR")
 
 PROMPT = b"Select window : "
+CLOSED = b"topleft: the window closed before it could be moved.\n"
 
 
 def start_xvfb(width=1280, height=1024, options=()):
@@ -245,6 +246,15 @@ def answer(program, env, choose, meanwhile=None, limit=60):
         watchdog.cancel()
         stop(tool)
     return titles, typed, tool.returncode, out, err
+
+
+def answer_after_closing(program, env, native):
+    """Runs the program, choosing a native window (of wl_desktop) that closes before the answer
+    is typed; returns (exit status, what followed the prompt, standard error)."""
+    doomed = native.ask(f"open {b'Doomed'.hex()} 200 100")
+    _, _, status, out, err = answer(program, env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
+                                    lambda: native.ask(f"close {doomed}"))
+    return status, out, err
 
 
 def wait_while_running(process, check, what, seconds=30):

@@ -23,9 +23,6 @@ import desktop  # noqa: E402
 import gnome_desktop  # noqa: E402
 
 TOPLEFT = NATIVE = XPROGRAM = EXTENSIONS = ROOT = None
-SKIPPED = 77
-MOVING_SUITES = ("forky",)
-CLOSED = b"topleft: the window closed before it could be moved.\n"
 
 
 class TopleftOnGnome(unittest.TestCase):
@@ -96,11 +93,8 @@ class TopleftOnGnome(unittest.TestCase):
         self.assertEqual(self.desk.windows(), before)
 
     def test_window_closed_before_the_answer(self):
-        doomed = self.desk.native.ask(f"open {b'Doomed'.hex()} 200 100")
-        _, _, status, out, err = desktop.answer(
-            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
-            lambda: self.desk.native.ask(f"close {doomed}"))
-        self.assertEqual((status, out, err), (1, b"", CLOSED))
+        self.assertEqual(desktop.answer_after_closing(TOPLEFT, self.desk.env, self.desk.native),
+                         (1, b"", desktop.CLOSED))
 
     def test_wrong_input_on_the_bus_is_an_error_reply(self):
         for arguments in (("tii", "999999", "0", "0"), ("sii", "x", "0", "0")):
@@ -135,9 +129,5 @@ class TopleftOnGnome(unittest.TestCase):
 if __name__ == "__main__":
     TOPLEFT, NATIVE, XPROGRAM, EXTENSIONS = sys.argv[1:5]
     if len(sys.argv) > 5:
-        try:
-            ROOT = debian_root.make(sys.argv[5])
-        except debian_root.RootError as error:
-            print(f"test_gnome: {error}", file=sys.stderr)
-            sys.exit(SKIPPED if sys.argv[5] in MOVING_SUITES else 1)
+        ROOT = debian_root.make_for_test(sys.argv[5], "test_gnome")
     unittest.main(argv=sys.argv[:1], verbosity=2)

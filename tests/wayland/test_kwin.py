@@ -24,10 +24,6 @@ import desktop  # noqa: E402
 import kwin_desktop  # noqa: E402
 
 TOPLEFT = NATIVE = XPROGRAM = ROOT = None
-SKIPPED = 77
-# Suites whose root may be impossible to make for a while: the test is skipped, not failed.
-MOVING_SUITES = ("forky",)
-CLOSED = b"topleft: the window closed before it could be moved.\n"
 
 
 class TopleftOnKWin(unittest.TestCase):
@@ -94,11 +90,8 @@ class TopleftOnKWin(unittest.TestCase):
         self.assertEqual(self.desk.windows(), before)
 
     def test_window_closed_before_the_answer(self):
-        doomed = self.desk.native.ask(f"open {b'Doomed'.hex()} 200 100")
-        _, _, status, out, err = desktop.answer(
-            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
-            lambda: self.desk.native.ask(f"close {doomed}"))
-        self.assertEqual((status, out, err), (1, b"", CLOSED))
+        self.assertEqual(desktop.answer_after_closing(TOPLEFT, self.desk.env, self.desk.native),
+                         (1, b"", desktop.CLOSED))
 
     def test_no_script_is_left_behind(self):
         self.run_topleft(b"0\n")
@@ -134,9 +127,5 @@ class TopleftOnKWin(unittest.TestCase):
 if __name__ == "__main__":
     TOPLEFT, NATIVE, XPROGRAM = sys.argv[1:4]
     if len(sys.argv) > 4:
-        try:
-            ROOT = debian_root.make(sys.argv[4])
-        except debian_root.RootError as error:
-            print(f"test_kwin: {error}", file=sys.stderr)
-            sys.exit(SKIPPED if sys.argv[4] in MOVING_SUITES else 1)
+        ROOT = debian_root.make_for_test(sys.argv[4], "test_kwin")
     unittest.main(argv=sys.argv[:1], verbosity=2)

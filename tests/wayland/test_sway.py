@@ -17,7 +17,6 @@ import desktop  # noqa: E402
 import sway_desktop  # noqa: E402
 
 TOPLEFT = NATIVE = XPROGRAM = None
-CLOSED = b"topleft: the window closed before it could be moved.\n"
 
 
 class TopleftOnSway(unittest.TestCase):
@@ -122,11 +121,8 @@ class TopleftOnSway(unittest.TestCase):
         self.assertEqual({title: self.movable(title) for title in before}, before)
 
     def test_window_closed_before_the_answer(self):
-        doomed = self.desk.native.ask(f"open {b'Doomed'.hex()} 200 100")
-        _, _, status, out, err = desktop.answer(
-            TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(b"Doomed"),
-            lambda: self.desk.native.ask(f"close {doomed}"))
-        self.assertEqual((status, out, err), (1, b"", CLOSED))
+        self.assertEqual(desktop.answer_after_closing(TOPLEFT, self.desk.env, self.desk.native),
+                         (1, b"", desktop.CLOSED))
 
     def test_without_sway_only_xwayland_is_listed(self):
         env = dict(self.desk.env)

@@ -21,7 +21,7 @@ import desktop  # noqa: E402
 TOPLEFT = FIXTURE = MANAGER = None
 PROMPT = desktop.PROMPT
 NO_WINDOW = b"No window is listed with that number.\n"
-CLOSED = b"topleft: the window closed before it could be moved.\n"
+CLOSED = desktop.CLOSED
 MIB = 1 << 20
 
 

@@ -38,15 +38,6 @@ bool Flag(simdjson::dom::element node, const char* key)
     return !node[key].get_bool().get(value) && value;
 }
 
-Box BoxOf(simdjson::dom::element node, const char* key)
-{
-    simdjson::dom::element box;
-    if (node[key].get(box))
-        return {};
-    return {static_cast<int>(Int(box, "x")), static_cast<int>(Int(box, "y")), static_cast<int>(Int(box, "width")),
-            static_cast<int>(Int(box, "height"))};
-}
-
 std::vector<simdjson::dom::element> Children(simdjson::dom::element node, const char* key)
 {
     std::vector<simdjson::dom::element> children;
@@ -117,6 +108,15 @@ void CollectWorkspace(simdjson::dom::element workspace, bool hidden, std::vector
 }
 
 } // namespace
+
+Box BoxOf(simdjson::dom::element node, const char* key)
+{
+    simdjson::dom::element box;
+    if (node[key].get(box))
+        return {};
+    return {static_cast<int>(Int(box, "x")), static_cast<int>(Int(box, "y")), static_cast<int>(Int(box, "width")),
+            static_cast<int>(Int(box, "height"))};
+}
 
 // Reads the tree, windows topmost first: first the workspace on show on each output (the focused
 // output first), then the other workspaces (outputs and their workspaces in the order they last

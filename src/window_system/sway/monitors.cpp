@@ -1,8 +1,6 @@
 // The sway backend's monitors: its active outputs (GET_OUTPUTS) and where each lies in the layout.
-#include <simdjson.h>
-
-#include "window_system/backends.h"
 #include "window_system/monitors.h"
+#include "window_system/backends.h"
 #include "window_system/sway/tree.h"
 
 namespace sway {
@@ -10,12 +8,6 @@ namespace sway {
 namespace {
 
 std::optional<std::vector<Monitor>> Outputs;
-
-std::int64_t Number(simdjson::dom::element node, const char* key)
-{
-    std::int64_t value = 0;
-    return node[key].get_int64().get(value) ? 0 : value;
-}
 
 // An output sway does not answer about is no monitor: the corner is then the layout's (0, 0).
 const std::vector<Monitor>& ReadOutputs()
@@ -33,17 +25,15 @@ const std::vector<Monitor>& ReadOutputs()
         return *Outputs;
     for (const simdjson::dom::element output : outputs) {
         bool active = false, primary = false;
-        simdjson::dom::element rect;
-        if (output["active"].get_bool().get(active) || !active || output["rect"].get(rect))
+        if (output["active"].get_bool().get(active) || !active || output["rect"].error())
             continue;
         if (output["primary"].get_bool().get(primary))
             primary = false; // sway names none
         std::string_view name;
         if (output["name"].get_string().get(name))
             name = "";
-        const auto left = static_cast<LONG>(Number(rect, "x")), top = static_cast<LONG>(Number(rect, "y"));
-        const RECT area{left, top, left + static_cast<LONG>(Number(rect, "width")),
-                        top + static_cast<LONG>(Number(rect, "height"))};
+        const Box rect = BoxOf(output, "rect");
+        const RECT area{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
         Outputs->push_back({std::string(name), area, area, primary});
     }
     return *Outputs;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <simdjson.h>
+
 #include "window_system/i3/ipc.h"
 #include "window_system/window_system.h"
 
@@ -51,6 +53,9 @@ extern std::string SocketPath;
 extern Tree Last;
 
 inline std::int64_t IdOf(HWND handle) { return static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(handle)); }
+
+// A rectangle of sway's answers ({x, y, width, height}) under `key`; empty where there is none.
+Box BoxOf(simdjson::dom::element node, const char* key);
 
 // Reads the tree, windows topmost first: first the workspace on show on each output (the focused
 // output first), then the other workspaces (outputs and their workspaces in the order they last
