@@ -15,8 +15,9 @@
 //                                          _NET_FRAME_EXTENTS leaves out; for a window drawing its
 //                                          own frame, inside its shadow), the window's own size,
 //                                          TOP 1 if it is above every other viewable window opened
-//                                          here, ACTIVE 1 if it is the manager's active window (or,
-//                                          where the manager names none, has the keyboard focus);
+//                                          here, ACTIVE 1 if it is the active window as the desktop
+//                                          defines it: named in _NET_ACTIVE_WINDOW by a manager
+//                                          that keeps it, else holding the keyboard focus;
 //                                          "gone" once it has gone
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   redirect                            -> 1 when any window manager is running, else 0
@@ -100,6 +101,19 @@ bool ManagerRunning()
     Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
         Connection, xcb_get_property(Connection, 0, Screen->root, check, XCB_ATOM_WINDOW, 0, 1), nullptr)};
     return reply && xcb_get_property_value_length(reply.reply) == 4 && RedirectHeld();
+}
+
+// An EWMH manager that says it keeps _NET_ACTIVE_WINDOW, and so defines which window is active.
+bool KeepsActiveWindow()
+{
+    Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
+        Connection, xcb_get_property(Connection, 0, Screen->root, Atom("_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 1 << 16),
+        nullptr)};
+    if (!reply || !ManagerRunning())
+        return false;
+    const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.reply));
+    const int count = xcb_get_property_value_length(reply.reply) / 4;
+    return std::find(atoms, atoms + count, Atom("_NET_ACTIVE_WINDOW")) != atoms + count;
 }
 
 std::uint32_t WmState(xcb_window_t window)
@@ -266,13 +280,14 @@ std::string Where(xcb_window_t window)
     Freed<xcb_get_property_reply_t> active{xcb_get_property_reply(
         Connection, xcb_get_property(Connection, 0, Screen->root, Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
         nullptr)};
-    // The window the manager names active; where it names none, the one with the keyboard focus.
+    // Active as the desktop defines it: the window a manager that keeps _NET_ACTIVE_WINDOW names
+    // there; with no such manager, the one with the keyboard focus.
     xcb_window_t named = XCB_NONE;
     if (active && xcb_get_property_value_length(active.reply) == 4)
         named = *static_cast<const xcb_window_t*>(xcb_get_property_value(active.reply));
     Freed<xcb_get_input_focus_reply_t> focus{
         xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
-    const bool isActive = named == window || (named == XCB_NONE && focus && focus->focus == window);
+    const bool isActive = KeepsActiveWindow() ? named == window : focus && focus->focus == window;
 
     std::ostringstream out;
     out << x << ' ' << y << ' ' << own->width << ' ' << own->height << ' ' << (top ? 1 : 0) << ' '

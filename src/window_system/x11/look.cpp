@@ -232,8 +232,9 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
 
 // Reads where the window is; given the windows present when the move began, also whether it is
 // on top of them and active.
-Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::vector<xcb_window_t>* present)
+Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present)
 {
+    const bool managerRunning = desktop.managerRunning;
     const bool stacking = present != nullptr;
     xcb_connection_t* c = x.connection;
     const auto geometry = xcb_get_geometry(c, client);
@@ -309,9 +310,10 @@ Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::ve
         seen.coveredBy = NormalWindowAbove(x, stack.get(), seen.frame, client, managerRunning, *present);
         seen.onTop = seen.coveredBy == XCB_NONE;
         seen.activeWindow = activeWindow;
-        // The manager's word, or, where it names no window, the keyboard's focus: openbox under
-        // load has been seen to give the focus and never name the window.
-        seen.active = activeWindow == client || (activeWindow == XCB_NONE && focused && focused->focus == client);
+        // Active as the desktop defines it: a manager that keeps _NET_ACTIVE_WINDOW names the
+        // window there (fluxbox gives a window shown again the focus first, and names it active
+        // only a moment later); with no such manager, the window with the keyboard's focus.
+        seen.active = desktop.activate ? activeWindow == client : focused && focused->focus == client;
     }
     Last = {client, up->parent, seen.frame, seen, Clock::now()};
     return seen;
@@ -322,7 +324,7 @@ Seen Recall(Display& x, xcb_window_t client)
 {
     if (Last.client == client && Last.seen.exists && Clock::now() - Last.at < Fresh)
         return Last.seen;
-    return Observe(x, client, false, nullptr);
+    return Observe(x, client, Desktop{}, nullptr);
 }
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)

@@ -70,7 +70,7 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client);
 
 // Reads where the window is; given the windows present when the move began, also whether it is
 // on top of them and active.
-Seen Observe(Display& x, xcb_window_t client, bool managerRunning, const std::vector<xcb_window_t>* present);
+Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present);
 
 // What was seen of the window a moment ago, or a new look at it.
 Seen Recall(Display& x, xcb_window_t client);

@@ -102,7 +102,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
     const Clock::time_point start = Clock::now();
     const Desktop desktop = LookAtDesktop(x, client);
 
-    Seen seen = Observe(x, client, desktop.managerRunning, &desktop.present);
+    Seen seen = Observe(x, client, desktop, &desktop.present);
     if (!seen.exists)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     const std::vector<xcb_window_t>& present = desktop.present;
@@ -153,14 +153,17 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
         // Watch what the manager does until it has been quiet for a while.
         const Seen before = seen;
         for (;;) {
-            seen = Observe(x, client, desktop.managerRunning, &present);
+            seen = Observe(x, client, desktop, &present);
             if (!seen.exists)
                 return Fail(ERROR_INVALID_WINDOW_HANDLE);
-            // A window that opened since the move began may have taken the focus from it.
+            // A window that opened since the move began may have taken the focus from it. Its
+            // frame was not there either: a manager may name a window it took on a moment ago
+            // in its client list only later (fluxbox does).
             focused = focused || seen.active;
             seen.active = seen.active ||
                 (focused && seen.activeWindow != XCB_NONE &&
-                 !std::binary_search(present.begin(), present.end(), seen.activeWindow));
+                 !std::binary_search(present.begin(), present.end(), seen.activeWindow) &&
+                 !std::binary_search(present.begin(), present.end(), TopLevelOf(x, seen.activeWindow)));
             if (Reached(seen, target))
                 return TRUE;
             if (!AwaitActivity(x, std::min(Clock::now() + Quiet, deadline), client, focused))
