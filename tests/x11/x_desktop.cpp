@@ -17,7 +17,8 @@
 //                                          TOP 1 if it is above every other viewable window opened
 //                                          here, ACTIVE 1 if it is the active window as the desktop
 //                                          defines it: named in _NET_ACTIVE_WINDOW by a manager
-//                                          that keeps it, else holding the keyboard focus;
+//                                          that keeps it, or, where none is named, holding the
+//                                          keyboard focus;
 //                                          "gone" once it has gone
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   redirect                            -> 1 when any window manager is running, else 0
@@ -281,13 +282,13 @@ std::string Where(xcb_window_t window)
         Connection, xcb_get_property(Connection, 0, Screen->root, Atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
         nullptr)};
     // Active as the desktop defines it: the window a manager that keeps _NET_ACTIVE_WINDOW names
-    // there; with no such manager, the one with the keyboard focus.
+    // there, or, where it names none or keeps none, the one with the keyboard focus.
     xcb_window_t named = XCB_NONE;
-    if (active && xcb_get_property_value_length(active.reply) == 4)
+    if (active && xcb_get_property_value_length(active.reply) == 4 && KeepsActiveWindow())
         named = *static_cast<const xcb_window_t*>(xcb_get_property_value(active.reply));
     Freed<xcb_get_input_focus_reply_t> focus{
         xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr)};
-    const bool isActive = KeepsActiveWindow() ? named == window : focus && focus->focus == window;
+    const bool isActive = named == window || (named == XCB_NONE && focus && focus->focus == window);
 
     std::ostringstream out;
     out << x << ' ' << y << ' ' << own->width << ' ' << own->height << ' ' << (top ? 1 : 0) << ' '

@@ -313,7 +313,8 @@ Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std:
         // Active as the desktop defines it: a manager that keeps _NET_ACTIVE_WINDOW names the
         // window there (fluxbox gives a window shown again the focus first, and names it active
         // only a moment later); with no such manager, the window with the keyboard's focus.
-        seen.active = desktop.activate ? activeWindow == client : focused && focused->focus == client;
+        seen.focused = focused && focused->focus == client;
+        seen.active = desktop.activate ? activeWindow == client : seen.focused;
     }
     Last = {client, up->parent, seen.frame, seen, Clock::now()};
     return seen;

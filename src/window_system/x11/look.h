@@ -32,6 +32,7 @@ struct Seen {
     bool viewable = false;
     bool onTop = false;
     bool active = false;
+    bool focused = false; // it has the keyboard's focus
     xcb_window_t activeWindow = XCB_NONE; // the manager's active window
     xcb_window_t coveredBy = XCB_NONE; // a normal window above it
 
