@@ -23,6 +23,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 import gnome_desktop  # noqa: E402
 import roots  # noqa: E402
 
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import desktop  # noqa: E402
+
 BUILD = os.path.join(ROOT, "build-linux")
 options = argparse.ArgumentParser(description="topleft on GNOME Shell")
 options.add_argument("--windows", type=int, default=200)
@@ -59,4 +62,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    desktop.run_benchmark(main)

@@ -190,4 +190,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    desktop.run_benchmark(main)

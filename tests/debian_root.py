@@ -67,12 +67,21 @@ def archive_uri():
     raise RootError(f"no Debian archive for {codename or 'this system'} in apt's sources")
 
 
+def sandbox(root, *options):
+    """The start of a command that runs a program inside the root with bubblewrap: the host's
+    devices, a /proc of its own, and what `options` add. The program and all it starts run in a
+    process namespace of their own, which ends when bubblewrap ends or whoever started it does:
+    nothing started inside outlives the test that started it."""
+    return ["bwrap", "--die-with-parent", "--unshare-pid", "--bind", root, "/", "--dev-bind", "/dev", "/dev",
+            "--proc", "/proc", *options, "--"]
+
+
 def inside(root, command, log):
     """Runs a command as root inside the root, with the network and name service of the host."""
     return subprocess.run(
-        ["bwrap", "--bind", root, "/", "--dev-bind", "/dev", "/dev", "--proc", "/proc", "--tmpfs", "/tmp",
-         "--ro-bind", "/etc/resolv.conf", "/etc/resolv.conf", "--setenv", "DEBIAN_FRONTEND", "noninteractive",
-         "--"] + command, stdout=log, stderr=subprocess.STDOUT, check=False).returncode
+        sandbox(root, "--tmpfs", "/tmp", "--ro-bind", "/etc/resolv.conf", "/etc/resolv.conf",
+                "--setenv", "DEBIAN_FRONTEND", "noninteractive") + command,
+        stdout=log, stderr=subprocess.STDOUT, check=False).returncode
 
 
 def make(suite):

@@ -1,6 +1,7 @@
 """Shared by the end-to-end tests and the benchmark: a private X server, a window manager on it,
 the X test program that opens windows, a session bus, a proxy display, and processes stopped by
-their own ids."""
+their own ids; none of them outlives the test or benchmark that started it."""
+import ctypes
 import os
 import queue
 import re
@@ -8,9 +9,11 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import unittest
 
 # The window managers the X11 tests run under: "none", real ones from Debian, and "refuse", the X
 # test program's own manager that refuses every move.
@@ -97,6 +100,91 @@ def start_announcing_server(command, name):
                 raise RuntimeError(f"{name} did not announce its display")
             number += chunk
     return server, ":" + number.decode().strip()
+
+
+# Whatever a process we started leaves behind when it ends (a compositor's XWayland, a window
+# manager's helpers) is adopted by this process, not by init: a child subreaper. So every process
+# a test or benchmark starts stays below it, where run_tests finds what is still running at the end.
+# A SIGTERM (a test stopped) unwinds as an exception does, so every desktop is closed on the way.
+PR_SET_CHILD_SUBREAPER = 36
+ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(128 + number))
+
+
+def descendants(pid=None):
+    """The processes below this one (or `pid`), each before its own children: [(pid, name,
+    command line)], those that have ended left out."""
+    found = []
+    top = pid or os.getpid()
+    for task in os.listdir(f"/proc/{top}/task"):
+        try:
+            with open(f"/proc/{top}/task/{task}/children") as children:
+                for child in map(int, children.read().split()):
+                    with open(f"/proc/{child}/stat") as stat:
+                        state = stat.read().rsplit(")", 1)[1].split()[0]
+                    with open(f"/proc/{child}/comm") as comm:
+                        name = comm.read().strip()
+                    with open(f"/proc/{child}/cmdline", "rb") as cmdline:
+                        command = cmdline.read().replace(b"\0", b" ").decode(errors="replace").strip()
+                    if state not in "ZX":
+                        found.append((child, name, command))
+                    found.extend(descendants(child))
+        except (FileNotFoundError, ProcessLookupError):
+            continue  # ended meanwhile
+    return found
+
+
+def reap():
+    """Reaps the processes below this one that have ended (this process adopts orphans)."""
+    while True:
+        try:
+            if os.waitpid(-1, os.WNOHANG) == (0, 0):
+                return
+        except ChildProcessError:
+            return
+
+
+def stop_leftovers(grace=3):
+    """Waits a moment for what is still ending, then kills every process still running below this
+    one and reaps them; returns what they were, [(pid, name, command line)]."""
+    deadline = time.monotonic() + grace
+    while True:
+        reap()
+        left = descendants()
+        if not left or time.monotonic() > deadline:
+            break
+        time.sleep(0.05)
+    for pid, _, _ in left:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    time.sleep(0.1)
+    reap()
+    return left
+
+
+def run_tests(argv=None):
+    """unittest.main for a suite, which then fails if it left a process running: each desktop must
+    stop everything it started, whatever happened to the tests."""
+    program = unittest.main(argv=argv, verbosity=2, exit=False)
+    left = stop_leftovers()
+    for pid, name, command in left:
+        print(f"left running: {pid} {name}: {command}", file=sys.stderr)
+    sys.exit(0 if program.result.wasSuccessful() and not left else 1)
+
+
+def run_benchmark(main):
+    """Runs a benchmark's main, then stops whatever it left running, as run_tests does; a benchmark
+    that left a process running ends with exit status 1."""
+    try:
+        main()
+    finally:
+        left = stop_leftovers()
+        for pid, name, command in left:
+            print(f"left running: {pid} {name}: {command}", file=sys.stderr)
+    if left:
+        sys.exit(1)
 
 
 def stop(process, grace=5, how=signal.SIGTERM):

@@ -135,4 +135,4 @@ class Zip(unittest.TestCase):
 if __name__ == "__main__":
     BUILD, case = sys.argv[1], sys.argv[2]
     FIXTURE = sys.argv[3] if len(sys.argv) > 3 else None
-    unittest.main(argv=sys.argv[:1] + [case.capitalize()], verbosity=2)
+    desktop.run_tests(sys.argv[:1] + [case.capitalize()])

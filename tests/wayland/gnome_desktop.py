@@ -14,6 +14,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import debian_root  # noqa: E402
 import desktop  # noqa: E402
 
 UUID = "topleft@example.org"
@@ -35,8 +36,8 @@ class GnomeDesktop:
             raise
 
     def inside(self):
-        return ["bwrap", "--bind", self.root, "/", "--dev-bind", "/dev", "/dev", "--proc", "/proc",
-                "--bind", self.folder, self.folder, "--tmpfs", "/run", "--"] if self.root else []
+        return debian_root.sandbox(self.root, "--bind", self.folder, self.folder, "--tmpfs", "/run") \
+            if self.root else []
 
     def version(self):
         run = subprocess.run(self.inside() + ["gnome-shell", "--version"], capture_output=True, text=True)

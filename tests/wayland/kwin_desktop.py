@@ -15,6 +15,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import debian_root  # noqa: E402
 import desktop  # noqa: E402
 
 MARK = "topleft-test-oracle "
@@ -43,8 +44,8 @@ class KWinDesktop:
         os.mkdir(os.path.dirname(program))
         shutil.copy(os.path.join(self.root, "usr/bin/kwin_wayland") if self.root else shutil.which("kwin_wayland"),
                     program)
-        inside = ["bwrap", "--bind", self.root, "/", "--dev-bind", "/dev", "/dev", "--proc", "/proc",
-                  "--bind", self.folder, self.folder, "--tmpfs", "/run", "--"] if self.root else []
+        inside = debian_root.sandbox(self.root, "--bind", self.folder, self.folder, "--tmpfs", "/run") \
+            if self.root else []
         display_file = os.path.join(self.folder, "display")
         announce = os.path.join(self.folder, "announce")
         with open(announce, "w") as out:
@@ -82,11 +83,10 @@ class KWinDesktop:
         return "unknown"
 
     def signal_kwin(self, number):
-        """Sends a signal to KWin itself: under bubblewrap, the child bwrap started."""
+        """Sends a signal to KWin itself: under bubblewrap, the process below it that runs KWin."""
         pid = self.kwin.pid
         if self.root:
-            with open(f"/proc/{pid}/task/{pid}/children") as children:
-                pid = int(children.read().split()[0])
+            pid = next(child for child, name, _ in desktop.descendants(pid) if name == "kwin_wayland")
         os.kill(pid, number)
 
     def busctl(self, *arguments):

@@ -130,4 +130,4 @@ if __name__ == "__main__":
     TOPLEFT, NATIVE, XPROGRAM, EXTENSIONS = sys.argv[1:5]
     if len(sys.argv) > 5:
         ROOT = debian_root.make_for_test(sys.argv[5], "test_gnome")
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    desktop.run_tests(sys.argv[:1])

@@ -128,4 +128,4 @@ if __name__ == "__main__":
     TOPLEFT, NATIVE, XPROGRAM = sys.argv[1:4]
     if len(sys.argv) > 4:
         ROOT = debian_root.make_for_test(sys.argv[4], "test_kwin")
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    desktop.run_tests(sys.argv[:1])

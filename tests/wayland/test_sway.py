@@ -164,4 +164,4 @@ class CornerOfTwoOutputs(unittest.TestCase):
 
 if __name__ == "__main__":
     TOPLEFT, NATIVE, XPROGRAM = sys.argv[1:4]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    desktop.run_tests(sys.argv[:1])

@@ -249,4 +249,4 @@ class Manifest(unittest.TestCase):
 
 if __name__ == "__main__":
     TOPLEFT, FIXTURE = sys.argv[1], sys.argv[2]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    desktop.run_tests(sys.argv[:1])

@@ -258,4 +258,4 @@ class Memcheck(unittest.TestCase):
 
 if __name__ == "__main__":
     TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
-    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)
+    desktop.run_tests(sys.argv[:1] + sys.argv[4:])

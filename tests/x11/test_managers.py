@@ -134,7 +134,4 @@ class RefusingManager(MovesUnderAManager):
 
 if __name__ == "__main__":
     TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
-    case = RefusingManager if MANAGER == "refuse" else MovesUnderAManager
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    desktop.run_tests(sys.argv[:1] + ["RefusingManager" if MANAGER == "refuse" else "MovesUnderAManager"])

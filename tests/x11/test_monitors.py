@@ -79,4 +79,4 @@ class CornerOfSeveralMonitors(unittest.TestCase):
 
 if __name__ == "__main__":
     TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    desktop.run_tests(sys.argv[:1])
