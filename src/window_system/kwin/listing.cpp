@@ -1,7 +1,7 @@
 // The KWin backend's listing: one script that reports every window KWin manages with its frame,
 // topmost first in KWin's stacking order.
-#include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "window_system/backends.h"
 #include "window_system/kwin/script.h"
@@ -15,9 +15,33 @@ Clock::time_point ListedAt;
 
 namespace {
 
-constexpr std::chrono::milliseconds Fresh{100};
+// Every id a listing met, in the order met: handle k stands for Ids[k - 1].
+std::vector<std::string> Ids;
+std::unordered_map<std::string, std::uintptr_t> Handles;
+// Where each handle's window is in Listed.
+std::unordered_map<std::uintptr_t, std::size_t> Places;
 
 } // namespace
+
+HWND HandleOf(const std::string& id)
+{
+    const auto [known, added] = Handles.emplace(id, Ids.size() + 1);
+    if (added)
+        Ids.push_back(id);
+    return reinterpret_cast<HWND>(known->second);
+}
+
+const std::string* IdOf(HWND handle)
+{
+    const auto index = reinterpret_cast<std::uintptr_t>(handle);
+    return index >= 1 && index <= Ids.size() ? &Ids[index - 1] : nullptr;
+}
+
+Window* Find(HWND handle)
+{
+    const auto place = Places.find(reinterpret_cast<std::uintptr_t>(handle));
+    return place == Places.end() ? nullptr : &Listed[place->second];
+}
 
 bool Pixels(simdjson::dom::element node, const char* key, int& pixels)
 {
@@ -47,7 +71,7 @@ BOOL List()
     for (var i = 0; i < all.length; ++i) {
         var w = all[i], g = w.frameGeometry;
         found.push({order: w.stackingOrder, id: w.internalId.toString(), title: w.caption,
-                    x: g.x, y: g.y, width: g.width, height: g.height});
+                    x: g.x, y: g.y, width: g.width, height: g.height, shown: shown(w)});
     }
     found.sort(function (a, b) { return b.order - a.order; });
     report(found);)");
@@ -70,27 +94,28 @@ BOOL List()
             window.id.assign(text);
         if (!entry["title"].get_string().get(text))
             window.title.assign(text);
-        if (!ReadFrame(entry, window))
+        if (!ReadFrame(entry, window) || entry["shown"].get_bool().get(window.shown))
             return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
         listed.push_back(std::move(window));
     }
     Listed = std::move(listed);
+    Places.clear();
+    for (std::size_t i = 0; i < Listed.size(); ++i)
+        Places[reinterpret_cast<std::uintptr_t>(HandleOf(Listed[i].id))] = i;
     ListedAt = Clock::now();
     return TRUE;
-}
-
-Window* Find(HWND handle)
-{
-    const auto index = reinterpret_cast<std::uintptr_t>(handle);
-    return index >= 1 && index <= Listed.size() ? &Listed[index - 1] : nullptr;
 }
 
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     if (!List())
         return FALSE;
-    for (std::size_t i = 0; i < Listed.size(); ++i)
-        if (!lpEnumFunc(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(i + 1)), lParam))
+    // The callback may ask KWin again, which lists anew: the handles are taken first.
+    std::vector<HWND> handles;
+    for (const Window& window : Listed)
+        handles.push_back(HandleOf(window.id));
+    for (const HWND handle : handles)
+        if (!lpEnumFunc(handle, lParam))
             break;
     return TRUE;
 }
@@ -103,21 +128,22 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
+    // What the listing, or the move just made, saw; else KWin is asked again.
+    if (Clock::now() - ListedAt >= Fresh && !List())
+        return FALSE;
     const Window* window = Find(hWnd);
     if (!window)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
-    // What the listing, or the move just made, saw; else KWin is asked again.
-    if (Clock::now() - ListedAt >= Fresh) {
-        const std::string id = window->id;
-        if (!List())
-            return FALSE;
-        const auto found = std::find_if(Listed.begin(), Listed.end(), [&](const Window& w) { return w.id == id; });
-        if (found == Listed.end())
-            return Fail(ERROR_INVALID_WINDOW_HANDLE);
-        window = &*found;
-    }
     *lpRect = {window->x, window->y, window->x + window->width, window->y + window->height};
     return TRUE;
+}
+
+BOOL IsWindowVisible(HWND hWnd)
+{
+    if (Clock::now() - ListedAt >= Fresh && !List())
+        return FALSE;
+    const Window* window = Find(hWnd);
+    return window && window->shown;
 }
 
 // KWin's screens are not read: its corner is the desktop's (0, 0).

@@ -25,6 +25,10 @@ std::string Quoted(const std::string& text)
 
 BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int cy, UINT uFlags)
 {
+    const std::string* id = IdOf(hWnd);
+    // The size it has now is the size it keeps: the listing may be older than that.
+    if (id && Clock::now() - ListedAt >= Fresh && !List())
+        return FALSE;
     const Window* window = Find(hWnd);
     if (!window)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -32,7 +36,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     const std::string find = "    var all = windowList(), c = null;\n"
                              "    for (var i = 0; i < all.length; ++i)\n"
                              "        if (all[i].internalId.toString() === " +
-        Quoted(window->id) +
+        Quoted(*id) +
         ")\n"
         "            c = all[i];\n"
         "    if (!c) { report({gone: true}); return; }\n";
@@ -48,7 +52,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         "                top = false;\n"
         "        }\n"
         "        return {x: g.x, y: g.y, width: g.width, height: g.height,\n"
-        "                active: activeWindow() === c, minimized: c.minimized, top: top};\n"
+        "                active: activeWindow() === c, minimized: c.minimized, top: top, shown: shown(c)};\n"
         "    }\n";
     // The script restores a minimised window, places its frame and makes it the active (so the
     // highest) window. An X11 window becomes active only once it has the focus: then it answers.
@@ -77,11 +81,12 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     if (!result["gone"].get_bool().get(flag) && flag)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
 
-    Window& moved = Listed[reinterpret_cast<std::uintptr_t>(hWnd) - 1];
     const int width = keepSize ? window->width : cx, height = keepSize ? window->height : cy;
-    Window seen = moved;
-    if (!ReadFrame(result, seen))
+    Window seen = *window;
+    if (!ReadFrame(result, seen) || result["shown"].get_bool().get(seen.shown))
         return Fail(ERROR_ACCESS_DENIED, "KWin gave an answer that cannot be read");
+    // What the script saw is what the listing knows of the window from now on.
+    Window& moved = *Find(hWnd);
     moved = seen;
     ListedAt = Clock::now();
     const auto said = [&](const char* key) {

@@ -2,14 +2,18 @@
 // but KWin runs scripts that see them all. Each call writes a small script to a private file,
 // has KWin load and run it over the session bus, and waits for the script to call back with its
 // answer (a JSON text) on an object of ours; the script is unloaded and its file removed
-// whatever happens. A handle is an index into the window ids of the last listing.
+// whatever happens. An answer counts only when KWin itself sends it and it carries the token
+// written into the script that asked: not a late answer of an earlier script, nor any other
+// program's word. A handle stands for a window's KWin id (listing.cpp).
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "window_system/backends.h"
@@ -25,21 +29,39 @@ constexpr const char* Path = "/topleft";
 
 sd_bus* Bus = nullptr;
 std::string UniqueName;
+std::string KWinName; // the unique name of the connection that owns org.kde.KWin
+std::string Token; // written into the running script, which reports with it
 std::optional<std::string> Answer; // what the running script called back with
 
 int OnReport(sd_bus_message* message, void* /*userdata*/, sd_bus_error* /*error*/)
 {
+    const char* sender = sd_bus_message_get_sender(message);
+    const char* token = nullptr;
     const char* text = nullptr;
-    if (sd_bus_message_read(message, "s", &text) >= 0 && text)
+    if (sender && sender == KWinName && sd_bus_message_read(message, "ss", &token, &text) >= 0 && token && text &&
+        token == Token)
         Answer = text;
     return sd_bus_reply_method_return(message, "");
 }
 
 const sd_bus_vtable Calls[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Report", "s", "", OnReport, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Report", "ss", "", OnReport, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
+
+// A token no other script run had: 128 bits from the system's random source.
+std::string FreshToken()
+{
+    std::random_device random;
+    std::string token;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        token += part;
+    }
+    return token;
+}
 
 // A script file of ours, removed when it goes out of scope.
 struct ScriptFile {
@@ -86,6 +108,13 @@ function activate(w) {
     else
         workspace.activeClient = w;
 }
+// Seen by the user: not minimised, not hidden, on the virtual desktop in view (KWin 6 gives a
+// window its desktops, KWin 5 one desktop's number).
+function shown(w) {
+    var here = w.onAllDesktops || (w.desktops !== undefined ? w.desktops.indexOf(workspace.currentDesktop) >= 0
+                                                             : w.desktop === workspace.currentDesktop);
+    return !w.minimized && !w.hidden && here;
+}
 )";
 
 // Runs the loaded script. KWin 6 puts its object at /Scripting/Script<id>, KWin 5 at /<id>: the
@@ -110,8 +139,10 @@ std::optional<std::string> RunScript(const std::string& body)
 {
     static int scripts = 0;
     const std::string name = "topleft-" + std::to_string(getpid()) + "-" + std::to_string(++scripts);
+    Token = FreshToken();
     const std::string source = "(function () {\nfunction report(answer) {\n    callDBus(\"" + UniqueName + "\", \"" +
-        Path + "\", \"" + Interface + "\", \"Report\", JSON.stringify(answer));\n}\n" + Prelude + body + "\n})();\n";
+        Path + "\", \"" + Interface + "\", \"Report\", \"" + Token + "\", JSON.stringify(answer));\n}\n" + Prelude +
+        body + "\n})();\n";
     const ScriptFile file(source);
     if (file.path.empty())
         return std::nullopt;
@@ -144,17 +175,20 @@ bool Connect()
     if (sd_bus_open_user(&Bus) < 0)
         return false;
     sd_bus_set_method_call_timeout(Bus, std::chrono::microseconds(Patience).count());
+    // KWin's answers come from the connection that owns its name, asked once: a KWin that
+    // restarts meanwhile answers from another, and is not heard.
     const char* unique = nullptr;
+    const char* owner = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    int owned = 0;
     if (sd_bus_get_unique_name(Bus, &unique) >= 0 &&
-        sd_bus_call_method(Bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                           &error, &reply, "s", "org.kde.KWin") >= 0)
-        sd_bus_message_read(reply, "b", &owned);
+        sd_bus_call_method(Bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+                           &error, &reply, "s", "org.kde.KWin") >= 0 &&
+        sd_bus_message_read(reply, "s", &owner) >= 0 && owner)
+        KWinName = owner;
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
-    if (!owned || sd_bus_add_object_vtable(Bus, nullptr, Path, Interface, Calls, nullptr) < 0) {
+    if (KWinName.empty() || sd_bus_add_object_vtable(Bus, nullptr, Path, Interface, Calls, nullptr) < 0) {
         Bus = sd_bus_flush_close_unref(Bus);
         return false;
     }

@@ -1,5 +1,5 @@
 // What the parts of the KWin backend share: running a script of ours inside KWin, and the
-// windows of the last listing, whose index is a handle.
+// windows of the last listing, each named by a handle that stands for its KWin id all run long.
 #pragma once
 
 #include <simdjson.h>
@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long KWin may take to load, run and answer one script.
 constexpr std::chrono::milliseconds Patience{2000};
+// How long a listing answers for the desktop: a question asked again at once.
+constexpr std::chrono::milliseconds Fresh{100};
 
 // Loads the script under a name of its own, runs it and returns what it called back with (its
 // body calls report(answer), which reaches us as JSON text); empty when KWin did not answer in
@@ -26,11 +28,12 @@ constexpr std::chrono::milliseconds Patience{2000};
 std::optional<std::string> RunScript(const std::string& body);
 
 struct Window {
-    std::string id; // KWin's internalId
+    std::string id; // KWin's internalId, which KWin keeps for the window's whole life
     std::string title;
     int x = 0, y = 0, width = 0, height = 0; // its frame
+    bool shown = false; // not minimised, not hidden, on the virtual desktop in view
 };
-// The windows of the last listing, topmost first; handle k is Listed[k - 1].
+// The windows of the last listing, topmost first.
 extern std::vector<Window> Listed;
 // When Listed was last brought up to date: a question asked again at once is answered from it.
 extern Clock::time_point ListedAt;
@@ -38,6 +41,12 @@ extern Clock::time_point ListedAt;
 // Lists every window KWin manages, topmost first, with its frame, into Listed; FALSE, with the
 // reason in the last error, when KWin did not answer or answered what cannot be read.
 BOOL List();
+// The handle of the window with this KWin id: the same for the whole run, whatever the desktop
+// does, so that the number typed names the window listed with it, not a place in a later list.
+HWND HandleOf(const std::string& id);
+// KWin's id of the window a handle names; nullptr for a handle no listing gave.
+const std::string* IdOf(HWND handle);
+// The window a handle names, as the last listing saw it; nullptr when it was not in it.
 Window* Find(HWND handle);
 
 // A number of the answer, integer or fractional (KWin 6.7 gives fractional geometry), rounded to
