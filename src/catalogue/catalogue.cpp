@@ -4,19 +4,38 @@
 
 #include <cstdio>
 
+#include "window_system/title.h"
+
 std::list<HWND> WindowCatalogue;
 int ListedWindowCount;
 
+namespace {
+
+// Titles are other programs' text: on a terminal, shown and never obeyed.
+bool ListingOnATerminal()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+
+} // namespace
+
 BOOL CALLBACK CatalogueWindowProc(HWND window, LPARAM /*context*/)
 {
+    static bool terminal = false, utf8 = true;
     char title[128];
     title[0] = '\0'; // a fetch that fails may leave the buffer untouched: count it as untitled
     GetWindowTextA(window, title, sizeof title);
     if (title[0] == '\0')
         return TRUE;
 
+    // Where the listing goes and how its titles are encoded, asked once, with its first line.
+    if (ListedWindowCount == 0) {
+        terminal = ListingOnATerminal();
+        utf8 = GetACP() == CP_UTF8;
+    }
     WindowCatalogue.push_back(window);
-    std::printf("Window[%d]: %s\n", ListedWindowCount, title);
+    std::printf("Window[%d]: %s\n", ListedWindowCount, VisibleTitle(title, terminal, utf8).c_str());
     ++ListedWindowCount;
     return TRUE;
 }

@@ -63,7 +63,7 @@ std::string TitleOf(HWND window)
     char title[128];
     title[0] = '\0';
     GetWindowTextA(window, title, sizeof title);
-    return QuotedTitle(title);
+    return QuotedTitle(title, GetACP() == CP_UTF8);
 }
 
 // The system's text for an error, on one line, without the final full stop it may carry.
@@ -91,6 +91,25 @@ int Report(const std::string& line)
 }
 
 const char* const ClosedMessage = "the window closed before it could be moved.";
+
+// A call about the window that failed, in the words of its error: the window gone, its desktop
+// silent, or what the desktop did instead of the move.
+int Failed(HWND window, DWORD error)
+{
+    if (error == ERROR_INVALID_WINDOW_HANDLE)
+        return Report(ClosedMessage);
+    if (error == ERROR_TIMEOUT)
+        return Report(ErrorText(error) + ".");
+    return Report(TitleOf(window) + " could not be moved: " + ErrorText(error) + ".");
+}
+
+// Whether the system keeps the window out of sight: on another virtual desktop, or the suspended
+// frame of an app.
+bool Cloaked(HWND window)
+{
+    DWORD cloaked = 0;
+    return DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked) == S_OK && cloaked != 0;
+}
 
 // Where the window goes: the desktop's (0, 0) where a monitor shows it, else the corner of the
 // primary monitor (the system's rule), so that it never lands where no monitor shows it.
@@ -142,11 +161,22 @@ int PlaceWindow(HWND window)
     }
     RECT before;
     if (!GetWindowRect(window, &before))
-        return Report(ClosedMessage);
+        return Failed(window, GetLastError());
 
     Corner corner = TargetCorner();
-    if (!SetWindowPos(window, HWND_TOP, static_cast<int>(corner.x), static_cast<int>(corner.y), 0, 0, SWP_NOSIZE)) {
-        DWORD error = GetLastError();
+    const BOOL moved =
+        SetWindowPos(window, HWND_TOP, static_cast<int>(corner.x), static_cast<int>(corner.y), 0, 0, SWP_NOSIZE);
+    const DWORD moveError = moved ? 0 : GetLastError();
+    // A window its program hides was moved, and stays hidden as its program wants: nobody sees
+    // it at the corner.
+    if (moveError != ERROR_INVALID_WINDOW_HANDLE && moveError != ERROR_TIMEOUT) {
+        if (!IsWindowVisible(window))
+            return Report(TitleOf(window) + " is hidden.");
+        if (Cloaked(window))
+            return Report(TitleOf(window) + " is on another virtual desktop or suspended.");
+    }
+    if (!moved) {
+        DWORD error = moveError;
         // A desktop that keeps windows out of a panel put it at the corner of the space it
         // leaves: the corner the user can have. Asked for that corner, the desktop has only the
         // rest of the move to do, or confirm.
@@ -160,18 +190,14 @@ int PlaceWindow(HWND window)
             corner.x = corner.freeX;
             corner.y = corner.freeY;
         } else {
-            if (besidePanel)
-                error = GetLastError();
-            if (error == ERROR_INVALID_WINDOW_HANDLE)
-                return Report(ClosedMessage);
-            return Report(TitleOf(window) + " could not be moved: " + ErrorText(error) + ".");
+            return Failed(window, besidePanel ? GetLastError() : error);
         }
     }
 
     // Read back: the window's own program may have changed what the move did.
     RECT after;
     if (!GetWindowRect(window, &after))
-        return Report(ClosedMessage);
+        return Failed(window, GetLastError());
     if (after.left != corner.x || after.top != corner.y)
         return Report(TitleOf(window) + " is at (" + std::to_string(after.left) + ", " + std::to_string(after.top) +
                       "), not at " + corner.words + ".");

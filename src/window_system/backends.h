@@ -13,6 +13,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+BOOL IsWindowVisible(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace x11
@@ -24,6 +25,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+BOOL IsWindowVisible(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace sway
@@ -35,6 +37,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+BOOL IsWindowVisible(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace kwin
@@ -53,6 +56,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+BOOL IsWindowVisible(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace gnome

@@ -3,6 +3,9 @@
 // a socket that answers; on a Wayland session, KWin's scripting where the session bus has KWin,
 // topleft's GNOME Shell extension where it has GNOME Shell; else X11. With none to reach, the
 // program ends with one line.
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -124,6 +127,13 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect) { TOPLEFT_DISPATCH(GetWindowRect, hWnd, lpRect); }
 
+BOOL IsWindowVisible(HWND hWnd) { TOPLEFT_DISPATCH(IsWindowVisible, hWnd); }
+
+HRESULT DwmGetWindowAttribute(HWND /*hwnd*/, DWORD /*dwAttribute*/, void* /*pvAttribute*/, DWORD /*cbAttribute*/)
+{
+    return E_NOTIMPL;
+}
+
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { TOPLEFT_DISPATCH(MonitorFromPoint, pt, dwFlags); }
 
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { TOPLEFT_DISPATCH(GetMonitorInfoA, hMonitor, lpmi); }
@@ -137,3 +147,18 @@ LRESULT SendMessageTimeoutA(HWND /*hWnd*/, UINT /*Msg*/, WPARAM /*wParam*/, LPAR
         *lpdwResult = 0;
     return 1;
 }
+
+HANDLE GetStdHandle(DWORD nStdHandle)
+{
+    return nStdHandle == STD_OUTPUT_HANDLE ? reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(STDOUT_FILENO))
+                                           : nullptr;
+}
+
+BOOL GetConsoleMode(HANDLE hConsoleHandle, DWORD* lpMode)
+{
+    if (lpMode)
+        *lpMode = 0;
+    return hConsoleHandle && isatty(static_cast<int>(reinterpret_cast<std::intptr_t>(hConsoleHandle)));
+}
+
+UINT GetACP() { return CP_UTF8; }

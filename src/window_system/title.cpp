@@ -157,12 +157,35 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
     return written;
 }
 
-std::string QuotedTitle(const char* title)
+std::string VisibleTitle(const char* title, bool terminal, bool utf8)
+{
+    std::string visible;
+    const auto escape = [&visible](unsigned char byte) {
+        constexpr char Digits[] = "0123456789abcdef";
+        visible += {'\\', 'x', Digits[byte >> 4], Digits[byte & 0xF]};
+    };
+    for (const char* c = title; *c; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        const auto next = static_cast<unsigned char>(c[1]);
+        if (byte == '\n' || byte == '\r' || (terminal && (byte < 0x20 || byte == 0x7F))) {
+            escape(byte);
+        } else if (terminal && utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            escape(byte);
+            escape(next);
+            ++c;
+        } else {
+            visible.push_back(*c);
+        }
+    }
+    return visible;
+}
+
+std::string QuotedTitle(const char* title, bool utf8)
 {
     std::string quoted = "\"";
-    for (const char* c = title; *c; ++c)
-        quoted.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c);
-    return quoted + "\"";
+    quoted += VisibleTitle(title, true, utf8);
+    quoted += '"';
+    return quoted;
 }
 
 int WindowText(const std::string* title, char* out, int limit)

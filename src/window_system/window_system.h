@@ -14,6 +14,8 @@
 #endif
 #include <windows.h>
 
+#include <dwmapi.h>
+
 // The core moves and reads back the frame the user sees, and gives its own words for a move that
 // did not end as asked: these calls of ours (win32/) stand in for user32's of the same names.
 BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
@@ -85,6 +87,17 @@ struct MONITORINFOEXA : MONITORINFO {
 
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
+// Standard output, and whether it is a terminal (a console, on Windows): titles written there are
+// shown, never obeyed.
+typedef void* HANDLE;
+#define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
+#define CP_UTF8 65001U
+HANDLE GetStdHandle(DWORD nStdHandle);
+// TRUE when the handle is a terminal.
+BOOL GetConsoleMode(HANDLE hConsoleHandle, DWORD* lpMode);
+// The code page titles come in: UTF-8 here, as every backend gives them.
+UINT GetACP();
+
 // Calls the callback once per top-level window, topmost first, until it returns FALSE.
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 // Leaves at most nMaxCount-1 bytes of the title in lpString, always zero-terminated
@@ -105,6 +118,16 @@ HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 // The monitor's area and work area, in desktop coordinates; with cbSize that of MONITORINFOEXA,
 // its name as well.
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
+// Whether the window is shown: not hidden by its program (on X11, viewable), as the last look at
+// it found.
+BOOL IsWindowVisible(HWND hWnd);
+// The Desktop Window Manager's attributes; on Linux no desktop cloaks a window (one on another
+// workspace is brought into view by the move, or the move says it was not), so E_NOTIMPL.
+typedef long HRESULT;
+#define S_OK 0L
+#define E_NOTIMPL static_cast<HRESULT>(0x80004001L)
+#define DWMWA_CLOAKED 14U
+HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, DWORD cbAttribute);
 // Moves go through the window manager or compositor, never through the window's own program, so
 // a program that does not respond cannot hold one up: the call answers at once.
 LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,

@@ -124,6 +124,22 @@ TEST_F(Frame, TopmostHiddenAndOwnWindowsMayStayAbove)
     EXPECT_EQ(ScriptedDesktop::StackingOrder()[0], clock);
 }
 
+TEST_F(Frame, HiddenAndCloakedWindowsAreMovedButNeverShownNorCalledSeen)
+{
+    ScriptedDesktop::Hide(chosen);
+    TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: \"Chosen\" is hidden.\n");
+    EXPECT_FALSE(ScriptedDesktop::Find(chosen)->visible);
+    EXPECT_EQ(ScriptedDesktop::Find(chosen)->x, -7);
+
+    SetUp();
+    ScriptedDesktop::Cloak(chosen);
+    run = ChooseIt();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "topleft: \"Chosen\" is on another virtual desktop or suspended.\n");
+}
+
 TEST_F(Frame, WindowClosedBeforeTheMoveIsReported)
 {
     ScriptedDesktop::CloseOnMove(chosen);

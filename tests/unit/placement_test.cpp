@@ -180,15 +180,22 @@ TEST_F(Placement, MovesThatDidNotHappenAreReported)
     }
 }
 
-TEST_F(Placement, MessagesShowTitlesOnOneLine)
+TEST_F(Placement, TitlesAreShownNeverObeyed)
 {
-    const HWND hostile = ScriptedDesktop::Open("Evil\n\x1b[2J\r%s title");
+    const HWND hostile = ScriptedDesktop::Open("Evil\n\x1b[2J\r%s \xc2\x9b title");
     ScriptedDesktop::SetResponse(hostile, Response::Refuses);
-    const TopleftRun run = RunTopleft("5\n");
+    // Through a pipe, byte for byte but for the line ends, which would forge a line of their own.
+    TopleftRun run = RunTopleft("5\n");
+    EXPECT_NE(run.out.find("Window[5]: Evil\\x0a\x1b[2J\\x0d%s \xc2\x9b title\nSelect"), std::string::npos) << run.out;
+    // Messages, and the listing on a terminal: no control left to act.
+    const std::string shown = "Evil\\x0a\\x1b[2J\\x0d%s \\xc2\\x9b title";
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "topleft: \"Evil??[2J?%s title\" could not be moved: the window manager kept it where it "
-              "was.\n");
+    EXPECT_EQ(run.err, "topleft: \"" + shown + "\" could not be moved: the window manager kept it where it was.\n");
+    SetUp();
+    ScriptedDesktop::SetTerminal(true);
+    ScriptedDesktop::Open("Evil\n\x1b[2J\r%s \xc2\x9b title");
+    run = RunTopleft("x");
+    EXPECT_NE(run.out.find("\nWindow[5]: " + shown + "\nSelect window : "), std::string::npos) << run.out;
 }
 
 TEST(SelectionNumber, ConvertsEveryValueOfTheSigned32BitRange)

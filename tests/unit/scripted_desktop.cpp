@@ -19,6 +19,7 @@ int ChangeAt = -1;
 void (*Change)() = nullptr;
 bool FrameBounds = false;
 bool PlacementsTold = true;
+bool Terminal = false;
 const Monitor Screen{"SCREEN", {0, 0, 1280, 1024}, {0, 0, 1280, 1024}, true};
 std::vector<Monitor> Monitors{Screen};
 // A maximised window's rectangle reaches this far past the work area on every side, as on Windows.
@@ -71,10 +72,12 @@ void Reset()
     Change = nullptr;
     FrameBounds = false;
     PlacementsTold = true;
+    Terminal = false;
     Monitors = {Screen};
 }
 
 void KeepPlacements() { PlacementsTold = false; }
+void SetTerminal(bool terminal) { Terminal = terminal; }
 
 void SetFrameBounds(bool reported) { FrameBounds = reported; }
 void SetMonitors(std::vector<Monitor> monitors) { Monitors = std::move(monitors); }
@@ -101,6 +104,7 @@ void Maximise(HWND window)
 }
 
 void Hide(HWND window) { Locate(window)->visible = false; }
+void Cloak(HWND window) { Locate(window)->cloaked = true; }
 
 void SetTopmost(HWND window)
 {
@@ -333,7 +337,7 @@ HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, D
     if (!FrameBounds || !window)
         return E_NOTIMPL;
     if (dwAttribute == DWMWA_CLOAKED && cbAttribute == sizeof(DWORD)) {
-        *static_cast<DWORD*>(pvAttribute) = 0;
+        *static_cast<DWORD*>(pvAttribute) = window->cloaked ? 2 : 0; // DWM_CLOAKED_SHELL
         return S_OK;
     }
     if (dwAttribute != DWMWA_EXTENDED_FRAME_BOUNDS || cbAttribute != sizeof(RECT))
@@ -345,3 +349,14 @@ HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, D
                window->y + window->height - inset.bottom};
     return S_OK;
 }
+
+HANDLE GetStdHandle(DWORD nStdHandle) { return nStdHandle == STD_OUTPUT_HANDLE ? &Terminal : nullptr; }
+
+BOOL GetConsoleMode(HANDLE hConsoleHandle, DWORD* lpMode)
+{
+    if (lpMode)
+        *lpMode = 0;
+    return hConsoleHandle == &Terminal && Terminal;
+}
+
+UINT GetACP() { return CP_UTF8; }

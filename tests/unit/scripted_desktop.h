@@ -30,6 +30,7 @@ struct ScriptedWindow {
     Response response = Response::Obeys;
     RECT frameInset{0, 0, 0, 0}; // how far inside the rectangle the visible frame lies
     bool visible = true, minimised = false, maximised = false, topmost = false;
+    bool cloaked = false; // on another virtual desktop, or a suspended app's frame
     HWND owner = nullptr;
     RECT restored{}; // while minimised or maximised: the rectangle it is restored to
 };
@@ -65,7 +66,9 @@ void KeepPlacements();
 void Minimise(HWND window); // as Windows does: the rectangle goes to (-32000, -32000), 160x28
 void Maximise(HWND window); // its visible frame fills the work area
 void Hide(HWND window);
+void Cloak(HWND window);
 void SetTopmost(HWND window); // above every other window from now on
+void SetTerminal(bool terminal); // whether standard output is a terminal (not to begin with)
 void SetOwner(HWND window, HWND owner);
 
 const ScriptedWindow* Find(HWND window);

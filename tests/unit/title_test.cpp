@@ -88,4 +88,26 @@ TEST(TitleDecoding, FetchAsksForWhatTheBufferCanHold)
     EXPECT_EQ(TitleFetchUnits(0), 0U);
 }
 
+TEST(VisibleTitle, ControlsAreWrittenVisiblyOnATerminal)
+{
+    // At the start, in the middle and at the end; a C1 control as UTF-8 writes it.
+    EXPECT_EQ(VisibleTitle("\x1b]52;c;QQ==\x07 bell\x7f", true), "\\x1b]52;c;QQ==\\x07 bell\\x7f");
+    EXPECT_EQ(VisibleTitle("CSI \xc2\x9b"
+                           "2J and \xc2\xa0 (no-break space)",
+                           true),
+              "CSI \\xc2\\x9b"
+              "2J and \xc2\xa0 (no-break space)");
+    // Invalid UTF-8, a lone byte 0x9b among it, and backslashes are left as they are.
+    EXPECT_EQ(VisibleTitle("\xff\x9b\xc2 C:\\dir 100%", true), "\xff\x9b\xc2 C:\\dir 100%");
+    // In a single-byte code page 0x80 to 0x9f are letters (0x80 is the euro sign in 1252).
+    EXPECT_EQ(VisibleTitle("\xc2\x80 \x80", true, false), "\xc2\x80 \x80");
+}
+
+TEST(VisibleTitle, ThroughAPipeOnlyLineEndsAreEscaped)
+{
+    EXPECT_EQ(VisibleTitle("one\ntwo\r\x1b[0m\xc2\x9b", false), "one\\x0atwo\\x0d\x1b[0m\xc2\x9b");
+    EXPECT_EQ(VisibleTitle("", false), "");
+    EXPECT_EQ(QuotedTitle("a\tb"), "\"a\\x09b\"");
+}
+
 } // namespace

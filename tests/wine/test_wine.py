@@ -177,6 +177,13 @@ class TopleftUnderWine(unittest.TestCase):
         self.assert_not_moved(b"Fixture refuses",
                               b'topleft: "Fixture refuses" is at (390, 300), not at the corner.\n')
 
+    def test_hidden_window_is_moved_left_hidden_and_reported(self):
+        title = b"Fixture hidden"
+        run = self.desk.topleft(b"%d\n" % self.number_of(title))
+        self.assertEqual((run.returncode, run.stderr), (1, b'topleft: "Fixture hidden" is hidden.\n'))
+        hidden = [row for row in self.desk.state() if row[7] == title][0]
+        self.assertEqual((hidden[1], hidden[3:5]), (False, (0, 0)))
+
     def test_window_landing_elsewhere_is_reported(self):
         run = self.desk.topleft(b"%d\n" % self.number_of(b"Fixture shifts"))
         self.assertEqual((run.returncode, run.stderr),

@@ -52,6 +52,15 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     return TRUE;
 }
 
+// Mutter has no window hidden but a minimised one: one on another workspace is brought into view
+// by the move, which reads back that it has the focus.
+BOOL IsWindowVisible(HWND hWnd)
+{
+    const Desk* desk = Recent();
+    const Window* window = desk ? desk->Find(IdOf(hWnd)) : nullptr;
+    return window && !window->minimised;
+}
+
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Last.monitors, pt, dwFlags); }
 
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { return DescribeMonitor(Last.monitors, hMonitor, lpmi); }

@@ -188,6 +188,13 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
     return WindowText(view ? &view->title : nullptr, lpString, nMaxCount);
 }
 
+BOOL IsWindowVisible(HWND hWnd)
+{
+    const std::optional<Tree> tree = RecentTree();
+    const View* view = tree ? tree->Find(IdOf(hWnd)) : nullptr;
+    return view && view->visible && !view->hidden;
+}
+
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     // Right after a move this is the tree that verified it.

@@ -12,14 +12,11 @@
 #else
 // Elsewhere the unit tests' scripted desktop answers the user32 and DWM calls used here, in
 // their platform's shapes.
-typedef long HRESULT;
 struct WINDOWPLACEMENT {
     UINT length, flags, showCmd;
     POINT ptMinPosition, ptMaxPosition;
     RECT rcNormalPosition;
 };
-#define S_OK 0L
-#define E_NOTIMPL static_cast<HRESULT>(0x80004001L)
 #define SWP_NOMOVE 0x0002U
 #define SWP_NOZORDER 0x0004U
 #define SW_SHOWNOACTIVATE 4
@@ -29,18 +26,15 @@ struct WINDOWPLACEMENT {
 #define GWL_EXSTYLE (-20)
 #define WS_EX_TOPMOST 0x00000008L
 #define DWMWA_EXTENDED_FRAME_BOUNDS 9U
-#define DWMWA_CLOAKED 14U
 
 BOOL IsWindow(HWND hWnd);
 BOOL IsIconic(HWND hWnd);
 BOOL IsZoomed(HWND hWnd);
-BOOL IsWindowVisible(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 HWND GetWindow(HWND hWnd, UINT uCmd);
 LONG GetWindowLongA(HWND hWnd, int nIndex);
 BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl);
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags);
-HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, DWORD cbAttribute);
 #endif
 
 // SetWindowPos for the frame the user sees: X and Y are where its visible corner goes. A

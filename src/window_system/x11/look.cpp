@@ -328,6 +328,8 @@ Seen Recall(Display& x, xcb_window_t client)
     return Observe(x, client, Desktop{}, nullptr);
 }
 
+BOOL IsWindowVisible(HWND hWnd) { return Recall(X(), WindowOf(hWnd)).viewable; }
+
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     Display& x = X();
