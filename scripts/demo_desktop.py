@@ -38,7 +38,7 @@ def main(topleft, fixture_program):
         status = subprocess.run([topleft], env=env).returncode
         print(f"\ntopleft exited with status {status}. The windows now:")
         for title, window in windows.items():
-            x, y, width, height, top, active = desk.where(window)
+            x, y, width, height, top, active = desk.where(window)[:6]
             print(f"  {title:<18} frame at ({x}, {y}), {width}x{height}"
                   f"{', on top' if top else ''}{', active' if active else ''}")
     finally:

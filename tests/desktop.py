@@ -525,7 +525,8 @@ class XDesktop:
         self.ask(f"title {window} {prop} {kind} {format} {title.hex() or '-'}")
 
     def where(self, window):
-        """(x, y, width, height, 1 if on top, 1 if active) of a window, or None once it is gone."""
+        """(x, y, width, height, 1 if on top, 1 if active, 1 if shown) of a window, or None once it
+        is gone."""
         reply = self.ask(f"where {window}")
         return None if reply == "gone" else tuple(map(int, reply.split()))
 

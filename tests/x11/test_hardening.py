@@ -8,6 +8,7 @@ Usage: test_hardening.py TOPLEFT X_DESKTOP none|openbox TEST...
 """
 import collections
 import os
+import pty
 import random
 import shlex
 import subprocess
@@ -41,9 +42,10 @@ class HostileTitles(unittest.TestCase):
     CASES = [
         ([("_NET_WM_NAME", "UTF8_STRING", 8, b"Invalid \xff\xfe\xc3( \x80")],
          b"Invalid \xff\xfe\xc3( \x80"),
+        # Through a pipe, byte for byte but for line ends, which would make a line of their own.
         ([("_NET_WM_NAME", "UTF8_STRING", 8,
            b"\x1b[31mRed\x1b[0m \x07bell\x08\r\tand\nnew line\x1b]0;terminal title\x07")],
-         b"\x1b[31mRed\x1b[0m \x07bell\x08\r\tand\nnew line\x1b]0;terminal title\x07"),
+         b"\x1b[31mRed\x1b[0m \x07bell\x08\\x0d\tand\\x0anew line\x1b]0;terminal title\x07"),
         ([("WM_NAME", "STRING", 8, b"Before\x00after")], b"Before"),
         ([("WM_NAME", "STRING", 16, b"Sixteen!")], None),
         ([("WM_NAME", "STRING", 32, b"Thirty-two bits!")], None),
@@ -79,6 +81,41 @@ class HostileTitles(unittest.TestCase):
         expected = b"".join(b"Window[%d]: %s\n" % (n, line) for n, line in enumerate(lines))
         self.assertEqual(run.stdout, expected + PROMPT)
         self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
+
+    def test_on_a_terminal_titles_are_shown_never_obeyed(self):
+        # The listing on a pseudo-terminal: no byte a terminal would obey, every title on one line.
+        hostile = [b"\x1b]52;c;b3duZWQ=\x07clipboard", b"\x1b[2J\x1b[HWindow[0]: forged",
+                   b"bell\x07 del\x7f", "CSI \u009b2J as UTF-8".encode(), b"new\nline"]
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        main, terminal = pty.openpty()
+        try:
+            for title in hostile:
+                desk.open(title, prop="_NET_WM_NAME", kind="UTF8_STRING")
+            run = subprocess.Popen([TOPLEFT], env=desk.env, stdin=subprocess.DEVNULL, stdout=terminal,
+                                   stderr=subprocess.PIPE)
+            os.close(terminal)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(main, 65536)
+                except OSError:  # the terminal's far end closed
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            run.wait(timeout=60)
+        finally:
+            os.close(main)
+            desk.close()
+        lines = shown.replace(b"\r\n", b"\n").split(b"\n")
+        self.assertEqual(lines[-1], PROMPT)
+        self.assertEqual(len(lines) - 1, len(hostile), lines)
+        for control in (b"\x1b", b"\x07", b"\x7f", b"\r", "\u009b".encode()):
+            self.assertNotIn(control, b"\n".join(lines))
+        titles = desktop.listed_titles(b"\n".join(lines[:-1]) + b"\n")
+        for title in (b"\\x1b[2J\\x1b[HWindow[0]: forged", b"\\x1b]52;c;b3duZWQ=\\x07clipboard",
+                      b"CSI \\xc2\\x9b2J as UTF-8", b"new\\x0aline"):
+            self.assertIn(title, titles)
 
     def test_a_huge_title_costs_no_more_than_a_short_one(self):
         desk = desktop.XDesktop(FIXTURE, MANAGER)

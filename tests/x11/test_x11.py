@@ -38,9 +38,11 @@ class TopleftOnX11(unittest.TestCase):
             cls.windows[name] = desk.open(title, **options)
             cls.titles[name] = title
 
+        # Hidden first, so lowest: no move raises it, and a hidden window one could not see may
+        # stay above the others under a manager.
+        open_("hidden", b"Hidden window", state="hidden")
         open_("lower", b"Stack lower")
         open_("upper", b"Stack upper")
-        open_("hidden", b"Hidden window", state="hidden")
         open_("iconic", b"Iconic window", state="iconic")
         open_("untitled", None)
         open_("empty", b"")
@@ -100,17 +102,34 @@ class TopleftOnX11(unittest.TestCase):
                 self.assertEqual(self.desk.where(w)[:4], before[other][:4], other)
 
     def test_moves(self):
-        self.assert_moves("hidden", lambda n: b"%d\n" % n)
         self.assert_moves("lower", lambda n: b"%d\n" % n)
         self.assert_moves("t127", lambda n: b"  \n+%dabc" % n)
         self.assert_moves("twin2", lambda n: b"%d" % n)
         self.assert_moves("static", lambda n: b"%d\n" % n)
 
+    def test_hidden_window_is_moved_but_left_hidden_and_reported(self):
+        # A window of its own: raised while unmapped, it may stay above every other.
+        hidden = self.desk.open(b"Kept hidden", state="hidden")
+        try:
+            _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                    lambda titles: b"%d\n" % titles.index(b"Kept hidden"))
+            self.assertEqual((status, out, err), (1, b"", b'topleft: "Kept hidden" is hidden.\n'))
+            x, y, width, height, _, _, shown = self.desk.where(hidden)
+            self.assertEqual((x, y, width, height, shown), (0, 0) + SIZE + (0,))
+        finally:
+            self.desk.ask(f"destroy {hidden}")
+
     def test_negative_number_moves_the_first_listed_window(self):
         first = self.listing()[0]
         names = [name for name, title in self.titles.items() if title == first]
         self.assertEqual(len(names), 1, first)
-        self.assert_moves(names[0], lambda n: b"-99999999999\n")
+        if names[0] != "hidden":
+            self.assert_moves(names[0], lambda n: b"-99999999999\n")
+            return
+        # openbox keeps a window it does not manage (one never shown) above its own.
+        run = self.desk.topleft(b"-99999999999\n")
+        self.assertEqual((run.returncode, run.stderr), (1, b'topleft: "Hidden window" is hidden.\n'))
+        self.assertEqual(self.desk.where(self.windows["hidden"])[:2], (0, 0))
 
     def test_bad_input_moves_nothing(self):
         count = len(self.listing())

@@ -10,7 +10,7 @@
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
 //   destroy ID                          -> ok
-//   where ID                            -> X Y W H TOP ACTIVE: the corner the user sees (the
+//   where ID                            -> X Y W H TOP ACTIVE SHOWN: the corner the user sees (the
 //                                          outer corner of the manager's frame, without what
 //                                          _NET_FRAME_EXTENTS leaves out; for a window drawing its
 //                                          own frame, inside its shadow), the window's own size,
@@ -18,7 +18,7 @@
 //                                          here, ACTIVE 1 if it is the active window as the desktop
 //                                          defines it: named in _NET_ACTIVE_WINDOW by a manager
 //                                          that keeps it, or, where none is named, holding the
-//                                          keyboard focus;
+//                                          keyboard focus; SHOWN 1 if it is viewable;
 //                                          "gone" once it has gone
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   redirect                            -> 1 when any window manager is running, else 0
@@ -291,8 +291,8 @@ std::string Where(xcb_window_t window)
     const bool isActive = named == window || (named == XCB_NONE && focus && focus->focus == window);
 
     std::ostringstream out;
-    out << x << ' ' << y << ' ' << own->width << ' ' << own->height << ' ' << (top ? 1 : 0) << ' '
-        << (isActive ? 1 : 0);
+    out << x << ' ' << y << ' ' << own->width << ' ' << own->height << ' ' << (top ? 1 : 0) << ' ' << (isActive ? 1 : 0)
+        << ' ' << (Viewable(window) ? 1 : 0);
     return out.str();
 }
 
