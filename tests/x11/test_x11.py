@@ -5,6 +5,7 @@ manager or under openbox.
 Usage: test_x11.py TOPLEFT X_DESKTOP none|openbox
 """
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -150,6 +151,31 @@ class TopleftOnX11(unittest.TestCase):
             lambda: self.desk.ask(f"destroy {doomed}"))
         self.assertEqual((status, out), (1, b""))
         self.assertEqual(err, b"topleft: the window closed before it could be moved.\n")
+
+    def test_a_server_that_stops_answering_ends_the_run_within_seconds(self):
+        # The X server stopped (as under a grab another client holds): before topleft connects, and
+        # while it waits at the prompt, the run ends with one line and exit 1 within its bound.
+        def stopped():
+            self.desk.xvfb.send_signal(signal.SIGSTOP)
+
+        try:
+            stopped()
+            started = time.monotonic()
+            run = self.desk.topleft(b"0\n")
+            waited = time.monotonic() - started
+            self.desk.xvfb.send_signal(signal.SIGCONT)
+            self.assertEqual((run.returncode, run.stdout), (1, b""))
+            self.assertEqual(run.stderr, f"topleft: the X server at {self.desk.display} did not answer.\n".encode())
+            self.assertLess(waited, 10)
+
+            started = time.monotonic()
+            _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                    lambda titles: b"%d\n" % titles.index(b"Stack lower"), stopped)
+            waited = time.monotonic() - started
+        finally:
+            self.desk.xvfb.send_signal(signal.SIGCONT)
+        self.assertEqual((status, out, err), (1, b"", b"topleft: the X server did not answer.\n"))
+        self.assertLess(waited, 10)
 
     def test_unreachable_display(self):
         number = 1000

@@ -40,6 +40,21 @@ struct Display {
 // The connection Connect opened.
 Display& X();
 
+// A stretch of waiting for the X server, which the watchdog bounds (watchdog.cpp): a server that
+// gives no answer for a few seconds has its connection shut, and every wait on it ends at once.
+struct Waiting {
+    Waiting();
+    ~Waiting();
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+};
+// An answer came: the server is alive.
+void Answered();
+// The connection the watchdog shuts when the server stops answering.
+void Watched(xcb_connection_t* connection);
+// Whether the server stopped answering (or the connection broke): nothing more will come of it.
+bool Silent(Display& x);
+
 inline HWND HandleOf(xcb_window_t window) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)); }
 inline xcb_window_t WindowOf(HWND handle)
 {

@@ -9,6 +9,7 @@
 #include <xcb/randr.h>
 #include <xcb/xinerama.h>
 
+#include "window_system/last_error.h"
 #include "window_system/x11/display.h"
 
 namespace x11 {
@@ -43,12 +44,14 @@ Display& X()
 bool Connect()
 {
     Display& display = X();
+    const Waiting wait;
     xcb_connection_t* connection = xcb_connect(nullptr, &display.screenNumber);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         return false;
     }
     display.connection = connection;
+    Watched(connection);
 
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
     for (int i = 0; i < display.screenNumber && screens.rem > 1; ++i)
@@ -289,9 +292,13 @@ xcb_window_t TopLevelOf(Display& x, xcb_window_t window)
     return XCB_NONE;
 }
 
-BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
+namespace {
+
+// The root's children, topmost first, the client inside each, and a title request for each, sent
+// together; false when the server did not answer.
+bool RequestListing(Display& x, Walk& walk)
 {
-    Display& x = X();
+    const Waiting wait;
     const xcb_query_tree_cookie_t rootTree = xcb_query_tree(x.connection, x.root);
     const xcb_get_property_cookie_t clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
     const xcb_get_window_attributes_cookie_t rootAttributes = xcb_get_window_attributes(x.connection, x.root);
@@ -304,7 +311,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     }
     if (!tree) {
         xcb_discard_reply(x.connection, rootAttributes.sequence);
-        return FALSE;
+        return false;
     }
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
@@ -320,14 +327,24 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
                 clients[i] = topLevel[i];
     }
 
-    Walk walk;
     walk.titles.reserve(clients.size());
     for (xcb_window_t client : clients)
         walk.titles.push_back(RequestTitle(x, client, TitleFetchUnits(TitleLimit)));
     // Behind the titles, so that the listing waits for nothing more, and before a move needs it.
     AskForMonitors(x);
     xcb_flush(x.connection);
+    return !Silent(x);
+}
 
+} // namespace
+
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    Display& x = X();
+    Walk walk;
+    if (!RequestListing(x, walk))
+        return Fail(ERROR_TIMEOUT, "the X server did not answer");
+    // The callback prints, which may take as long as the reader wants: not a wait for the server.
     ActiveWalk = &walk;
     std::size_t next = 0;
     for (; next < walk.titles.size(); ++next) {
@@ -344,6 +361,9 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     for (; next < walk.titles.size(); ++next)
         Discard(x.connection, walk.titles[next]);
     ActiveWalk = nullptr;
+    // A listing the server stopped answering halfway through is no listing.
+    if (Silent(x))
+        return Fail(ERROR_TIMEOUT, "the X server did not answer");
     return TRUE;
 }
 
@@ -355,6 +375,7 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
     Display& x = X();
     const xcb_window_t window = WindowOf(hWnd);
 
+    const Waiting wait;
     Walk* walk = ActiveWalk;
     if (walk && !walk->collected && walk->titles[walk->current].window == window && nMaxCount <= TitleLimit) {
         walk->collected = true;

@@ -144,6 +144,7 @@ constexpr milliseconds Fresh{100};
 
 Desktop LookAtDesktop(Display& x, xcb_window_t client)
 {
+    const Waiting wait;
     xcb_connection_t* c = x.connection;
     // A window of our own, never mapped, whose property change the server stamps with its time.
     const xcb_window_t stamp = xcb_generate_id(c);
@@ -234,6 +235,7 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
 // on top of them and active.
 Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present)
 {
+    const Waiting wait;
     const bool managerRunning = desktop.managerRunning;
     const bool stacking = present != nullptr;
     xcb_connection_t* c = x.connection;
@@ -328,6 +330,11 @@ Seen Recall(Display& x, xcb_window_t client)
     return Observe(x, client, Desktop{}, nullptr);
 }
 
+BOOL Vanished(Display& x)
+{
+    return Silent(x) ? Fail(ERROR_TIMEOUT, "the X server did not answer") : Fail(ERROR_INVALID_WINDOW_HANDLE);
+}
+
 BOOL IsWindowVisible(HWND hWnd) { return Recall(X(), WindowOf(hWnd)).viewable; }
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
@@ -336,7 +343,7 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     // Right after a move this is the look that verified it.
     const Seen seen = Recall(x, WindowOf(hWnd));
     if (!seen.exists)
-        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        return Vanished(x);
     *lpRect = {seen.Left(), seen.Top(), seen.Left() + seen.width, seen.Top() + seen.height};
     return TRUE;
 }

@@ -76,4 +76,7 @@ Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std:
 // What was seen of the window a moment ago, or a new look at it.
 Seen Recall(Display& x, xcb_window_t client);
 
+// FALSE for a window no look found, with the reason: it has gone, or its server stopped answering.
+BOOL Vanished(Display& x);
+
 } // namespace x11

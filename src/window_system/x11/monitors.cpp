@@ -60,6 +60,7 @@ const std::vector<Monitor>& Monitors()
     Display& x = X();
     if (Desk.monitors)
         return *Desk.monitors;
+    const Waiting wait;
     AskForMonitors(x);
     // Errors are values here: a server without RandR 1.5 answers with one.
     const Owned<xcb_randr_get_monitors_reply_t> reply{
@@ -108,6 +109,7 @@ BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi)
     if (lpmi && lpmi->cbSize >= sizeof(MONITORINFOEXA) && index >= 1 && index <= monitors.size() &&
         monitors[index - 1].name.empty() && Desk.names[index - 1] != XCB_NONE) {
         Display& x = X();
+        const Waiting wait;
         const Owned<xcb_get_atom_name_reply_t> name{
             xcb_get_atom_name_reply(x.connection, xcb_get_atom_name(x.connection, Desk.names[index - 1]), nullptr)};
         if (name)

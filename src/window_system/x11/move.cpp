@@ -103,13 +103,14 @@ std::string Account(const Seen& seen, const Target& target, const std::string& r
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy, UINT uFlags)
 {
     Display& x = X();
+    const Waiting wait;
     const xcb_window_t client = WindowOf(hWnd);
     const Clock::time_point start = Clock::now();
     const Desktop desktop = LookAtDesktop(x, client);
 
     Seen seen = Observe(x, client, desktop, &desktop.present);
     if (!seen.exists)
-        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        return Vanished(x);
     const std::vector<xcb_window_t>& present = desktop.present;
     const bool keepSize = uFlags & SWP_NOSIZE;
     Target target{X_,
@@ -160,7 +161,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
         for (;;) {
             seen = Observe(x, client, desktop, &present);
             if (!seen.exists)
-                return Fail(ERROR_INVALID_WINDOW_HANDLE);
+                return Vanished(x);
             // A window that opened since the move began may have taken the focus from it. Its
             // frame was not there either: a manager may name a window it took on a moment ago
             // in its client list only later (fluxbox does).
