@@ -2,7 +2,8 @@
 """The real topleft on a private X server, against the windows of x_desktop, with no window
 manager or under openbox.
 
-Usage: test_x11.py TOPLEFT X_DESKTOP none|openbox
+Usage: test_x11.py TOPLEFT X_DESKTOP none|openbox [TEST...]
+(TEST: a test case of this file: TopleftOnX11, or RunScript, which builds with scripts/run)
 """
 import os
 import signal
@@ -14,7 +15,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import desktop  # noqa: E402
 
-TOPLEFT = FIXTURE = MANAGER = None
+TOPLEFT = FIXTURE = MANAGER = RUN = None
 SIZE = (300, 200)  # of every window the desktop opens
 
 
@@ -194,6 +195,23 @@ class TopleftOnX11(unittest.TestCase):
                 self.assertIn((display or "DISPLAY is not set").encode(), run.stderr)
 
 
+class RunScript(unittest.TestCase):
+    """The README's first command, scripts/run, where a desktop is reachable (a private X server
+    with a window manager): it builds topleft and runs it on that desktop, not on a demo."""
+
+    def test_lists_the_desktop_it_finds_and_moves_the_window_typed(self):
+        desk = XDesktop(FIXTURE, MANAGER)
+        try:
+            window = desk.open(b"Found by scripts/run", at=(200, 150))
+            titles, _, status, out, err = desktop.answer(
+                RUN, desk.env, lambda titles: b"%d\n" % titles.index(b"Found by scripts/run"), limit=900)
+            self.assertEqual((status, out), (0, b""), err)
+            self.assertEqual(desk.where(window)[:5], (0, 0) + SIZE + (1,))
+        finally:
+            desk.close()
+
+
 if __name__ == "__main__":
     TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
-    desktop.run_tests(sys.argv[:1])
+    RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "run")
+    desktop.run_tests(sys.argv[:1] + sys.argv[4:])
