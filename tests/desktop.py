@@ -395,6 +395,47 @@ def finish(process, grace=10):
         stop(process)
 
 
+class AnswerAfterAPause:
+    """A person's answer, one case for every desktop (mixed into each suite's TestCase): the
+    listing is read, time passes (longer than any backend keeps what it read), another window is
+    raised (a click to see which window a title was) and a new one opens; only then is the number
+    typed. The window listed with that number must be the one at the corner, and every other window
+    where it was. The suite provides:
+      topleft, env           the program and its environment
+      pause_windows()        the titles of the window to choose and of one listed below it
+      raise_window(title)    brings a window to the top as a click does; returns once it is there
+      open_window(title)     opens a window; returns what close_window takes to close it again
+      pause_places()         {title: (x, y, width, height)} of the windows a move of another must
+                             leave where they are, the chosen one among them
+      pause_corner()         where the chosen window's visible corner goes
+    """
+    PAUSE = 0.3  # seconds; the backends answer a question asked again within 0.1 s from memory
+
+    def test_answer_after_a_pause_moves_the_window_listed_with_the_number(self):
+        chosen, other = self.pause_windows()
+        before, opened = {}, []
+
+        def meanwhile():
+            time.sleep(self.PAUSE)
+            self.raise_window(other)
+            opened.append(self.open_window(b"Opened meanwhile"))
+            time.sleep(self.PAUSE)
+            before.update(self.pause_places())  # as the desktop is when the number is typed
+
+        try:
+            _, _, status, out, err = answer(self.topleft, self.env, lambda titles: b"%d\n" % titles.index(chosen),
+                                            meanwhile)
+            self.assertEqual((status, out, err), (0, b"", b""))
+            after = self.pause_places()
+        finally:
+            for window in opened:
+                self.close_window(window)
+        self.assertEqual(after[chosen], self.pause_corner() + before[chosen][2:], "not the window listed")
+        for title in before:
+            if title != chosen:
+                self.assertEqual(after[title], before[title], title)
+
+
 class Fixture:
     """A test program that opens windows (tests/x11/x_desktop, tests/wayland/wl_desktop), driven
     one command and one reply line at a time."""

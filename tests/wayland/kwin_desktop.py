@@ -145,6 +145,16 @@ print("{token}" + JSON.stringify(seen));
         """Waits until KWin has finished with what it was asked: the same view in two reads."""
         desktop.wait_until_unchanged(self.kwin, self.windows, "a settled desktop", seconds)
 
+    def activate(self, caption):
+        """Makes the window the active one, as a click on it does."""
+        self.run_script(f"""
+var all = workspace.windowList ? workspace.windowList() : workspace.clientList();
+for (var i = 0; i < all.length; ++i)
+    if (all[i].caption === {json.dumps(caption)}) {{
+        if (workspace.activeWindow !== undefined) workspace.activeWindow = all[i]; else workspace.activeClient = all[i];
+    }}
+""")
+
     def minimise(self, caption):
         self.run_script(f"""
 var all = workspace.windowList ? workspace.windowList() : workspace.clientList();

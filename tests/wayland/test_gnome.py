@@ -25,7 +25,7 @@ import gnome_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = EXTENSIONS = ROOT = None
 
 
-class TopleftOnGnome(unittest.TestCase):
+class TopleftOnGnome(unittest.TestCase, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = gnome_desktop.GnomeDesktop(EXTENSIONS, NATIVE, None, root=ROOT)
@@ -48,6 +48,31 @@ class TopleftOnGnome(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.desk.close()
+
+    # What the shared case of a person's answer needs of this desktop.
+    topleft = property(lambda self: TOPLEFT)
+    env = property(lambda self: self.desk.env)
+
+    def pause_windows(self):
+        return b"Native two", b"Native one"
+
+    def raise_window(self, title):
+        self.assertEqual(self.desk.activate(title.decode()).returncode, 0)
+        self.desk.wait(lambda: self.desk.windows()[0][title.decode()][5], "the window to have the focus", 10)
+
+    def open_window(self, title):
+        return self.desk.native.ask(f"open {title.hex()} 200 150")
+
+    def close_window(self, app_id):
+        self.desk.native.ask(f"close {app_id}")
+
+    def pause_places(self):
+        self.desk.settle()
+        return {title.encode(): place[:4] for title, place in self.desk.windows()[0].items()
+                if title.encode() in list(self.native) + list(self.x) and title != "Native minimised"}
+
+    def pause_corner(self):
+        return tuple(self.desk.windows()[1][0][4:6])
 
     def listing(self):
         run = subprocess.run([TOPLEFT], env=self.desk.env, input=b"", capture_output=True, timeout=60)

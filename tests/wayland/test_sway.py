@@ -19,7 +19,7 @@ import sway_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = None
 
 
-class TopleftOnSway(unittest.TestCase):
+class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = sway_desktop.SwayDesktop(
@@ -52,6 +52,31 @@ class TopleftOnSway(unittest.TestCase):
     @classmethod
     def con(cls, window):
         return next(node["id"] for node, _, _ in cls.desk.views() if node.get("window") == int(window))
+
+    # What the shared case of a person's answer needs of this desktop: floating windows, whose
+    # places sway keeps (it lays tiles out anew as windows come and go).
+    topleft = property(lambda self: TOPLEFT)
+    env = property(lambda self: self.desk.env)
+
+    def pause_windows(self):
+        return b"X floating", b"Native floating"
+
+    def raise_window(self, title):
+        self.desk.command(f"[app_id={self.native[title]}] focus")
+        self.assertTrue(desktop.wait_for(lambda: self.where(title)[5]), "not focused")
+
+    def open_window(self, title):
+        return self.desk.native.ask(f"open {title.hex()} 200 150")
+
+    def close_window(self, app_id):
+        self.desk.native.ask(f"close {app_id}")
+
+    def pause_places(self):
+        self.desk.settle()
+        return {title: self.where(title)[:4] for title in (b"X floating", b"Native floating", b"Native small")}
+
+    def pause_corner(self):
+        return (0, 0)
 
     def listing(self):
         run = subprocess.run([TOPLEFT], env=self.desk.env, input=b"", capture_output=True, timeout=60)

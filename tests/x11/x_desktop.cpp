@@ -9,6 +9,8 @@
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
+//   raise ID                            -> ok       raises it as a click does (through the
+//                                                   manager where it keeps an active window)
 //   destroy ID                          -> ok
 //   where ID                            -> X Y W H TOP ACTIVE SHOWN: the corner the user sees (the
 //                                          outer corner of the manager's frame, without what
@@ -193,6 +195,26 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
     }
     Opened.push_back(window);
     return window;
+}
+
+// Raises the window as a click on it does: through a manager that keeps an active window, by
+// asking for its activation as the user's pager would; otherwise by asking to stack it above.
+void Raise(xcb_window_t window)
+{
+    if (KeepsActiveWindow()) {
+        xcb_client_message_event_t activate{};
+        activate.response_type = XCB_CLIENT_MESSAGE;
+        activate.format = 32;
+        activate.window = window;
+        activate.type = Atom("_NET_ACTIVE_WINDOW");
+        activate.data.data32[0] = 2; // from a pager: the user's own choice
+        xcb_send_event(Connection, 0, Screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&activate));
+        return;
+    }
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(Connection, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
 }
 
 void SetProperty(xcb_window_t window, const std::string& property, const std::string& type, int format,
@@ -482,6 +504,10 @@ int main(int argc, char** argv)
                 xcb_icccm_set_wm_normal_hints(Connection, window, &size);
                 xcb_map_window(Connection, window);
             }
+        } else if (command == "raise") {
+            xcb_window_t window;
+            words >> window;
+            Raise(window);
         } else if (command == "destroy") {
             xcb_window_t window;
             words >> window;
