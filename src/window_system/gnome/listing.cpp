@@ -11,15 +11,14 @@ namespace {
 
 constexpr std::chrono::milliseconds Fresh{100};
 
-// The listing read a moment ago, or read anew.
+} // namespace
+
 const Desk* Recent()
 {
     if (Clock::now() - LastRead >= Fresh && !List())
         return nullptr;
     return &Last;
 }
-
-} // namespace
 
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
@@ -61,7 +60,11 @@ BOOL IsWindowVisible(HWND hWnd)
     return window && !window->minimised;
 }
 
-HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Last.monitors, pt, dwFlags); }
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
+{
+    const Desk* desk = Recent();
+    return desk ? ChooseMonitor(desk->monitors, pt, dwFlags) : nullptr;
+}
 
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { return DescribeMonitor(Last.monitors, hMonitor, lpmi); }
 

@@ -41,8 +41,12 @@ std::string Account(const Window& window, int x, int y, int width, int height)
 BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int cy, UINT uFlags)
 {
     const std::uint64_t id = IdOf(hWnd);
-    const Window* before = Last.Find(id);
-    if (!before && (!List() || !(before = Last.Find(id))))
+    // The size it has now is the size it keeps: the listing may be older than that.
+    const Desk* desk = Recent();
+    if (!desk)
+        return FALSE;
+    const Window* before = desk->Find(id);
+    if (!before)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     const int width = (uFlags & SWP_NOSIZE) ? before->width : cx, height = (uFlags & SWP_NOSIZE) ? before->height : cy;
 

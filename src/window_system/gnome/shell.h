@@ -34,6 +34,8 @@ extern Clock::time_point LastRead;
 
 // Lists the windows and monitors into Last; FALSE when the extension did not answer.
 BOOL List();
+// The listing read a moment ago, or read anew; nullptr when the extension did not answer.
+const Desk* Recent();
 
 // Asks the extension to move the window's frame to (x, y), show, raise and focus it; what it
 // became, or nothing with the reason in the last error (the window gone, no answer).
