@@ -26,6 +26,13 @@ DWORD OwnFormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWOR
 #define GetWindowRect VisibleFrameGetWindowRect
 #define FormatMessageA OwnFormatMessageA
 
+// The listing shows titles whole and right in the console (win32/console.cpp): the console's
+// output code page is the program's while it runs, and a title is cut between characters.
+BOOL ConsoleEnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int WholeCharacterGetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+#define EnumWindows ConsoleEnumWindows
+#define GetWindowTextA WholeCharacterGetWindowTextA
+
 #else
 
 #include <cstdarg>

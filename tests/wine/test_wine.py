@@ -4,10 +4,14 @@
 Usage: test_wine.py TOPLEFT_EXE WINE_DESKTOP_EXE
 """
 import os
+import pty
+import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import tty
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -16,6 +20,13 @@ import desktop  # noqa: E402
 
 TOPLEFT = FIXTURE = None
 PROMPT = desktop.PROMPT
+
+
+def console_text(drawn):
+    """The text Wine's console drew on a pseudo-terminal, without its drawing: it moves the cursor
+    forward for blanks, and hides and shows it around every character."""
+    spaced = re.sub(rb"\x1b\[(\d*)C", lambda forward: b" " * int(forward.group(1) or 1), drawn)
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", spaced).replace(b"\r", b"")
 
 
 class WineDesktop:
@@ -141,6 +152,45 @@ class TopleftUnderWine(unittest.TestCase):
         self.assertIn(b"Fixture long 200 " + b"y" * 110, titles)
         self.assertTrue(all(0 < len(t) <= 127 for t in titles))
 
+    def test_titles_beyond_code_page_1252_are_listed_whole_in_utf8(self):
+        titles = desktop.listed_titles(self.desk.topleft(b"x\n").stdout[:-len(PROMPT)])
+        self.assertIn("Fixture wide Café ☕ Ж".encode(), titles)
+        # 127 bytes would end inside the 55th two-byte character: the cut comes before it.
+        self.assertIn("Fixture wide long ".encode() + "Ж".encode() * 54, titles)
+
+    def test_the_console_shows_titles_in_topleft_s_code_page_then_has_its_own_back(self):
+        # In a console (Wine makes one on a pseudo-terminal, drawn with its own escape sequences):
+        # the code page as it was before the run, and after; a title's controls shown as text.
+        main, terminal = pty.openpty()
+        tty.setraw(terminal)  # the console reads Enter as a carriage return, as a keyboard gives it
+        run = subprocess.Popen(["wine", FIXTURE, "around", TOPLEFT], env=self.desk.env, stdin=terminal,
+                               stdout=terminal, stderr=terminal)
+        os.close(terminal)
+        shown, typed = b"", False
+        try:
+            while True:
+                if not select.select([main], [], [], 60)[0]:
+                    break
+                try:
+                    chunk = os.read(main, 65536)
+                except OSError:  # the far end closed
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+                if not typed and PROMPT.strip() in console_text(shown):
+                    os.write(main, b"x\r")
+                    typed = True
+            run.wait(timeout=60)
+        finally:
+            desktop.stop(run)
+            os.close(main)
+        lines = [line for line in console_text(shown).split(b"\n") if line]
+        before, after = int(lines[0]), int(lines[-1])
+        self.assertNotEqual(before, 65001, "the console was UTF-8 already: a change would not show")
+        self.assertEqual(after, before)
+        self.assertTrue(any(line.endswith(b"Fixture \\x1b[31mred\\x1b[0m \\x07") for line in lines), lines)
+
     def test_chosen_window_moves_to_the_corner_and_the_top(self):
         self.assert_moved(b"Fixture visible A", lambda n: b"%d\n" % n)
         self.assert_moved(b"Fixture 100% %s %n %d", lambda n: b"  \n +%dxyz\n" % n)
@@ -242,7 +292,7 @@ class TopleftUnderWine(unittest.TestCase):
 
 
 class Manifest(unittest.TestCase):
-    def test_program_declares_per_monitor_dpi_awareness(self):
+    def test_program_declares_per_monitor_dpi_awareness_and_utf8(self):
         """The manifest, read from the program's resources (type 24, RT_MANIFEST)."""
         with tempfile.TemporaryDirectory() as folder:
             subprocess.run(["wrestool", "-x", "--raw", "--type=24", "-o", folder, TOPLEFT], check=True)
@@ -250,8 +300,8 @@ class Manifest(unittest.TestCase):
             self.assertEqual(len(names), 1, names)
             manifest = ElementTree.parse(os.path.join(folder, names[0])).getroot()
         settings = {element.tag.split("}")[1]: element.text for element in manifest.iter()
-                    if element.tag.endswith(("}dpiAware", "}dpiAwareness"))}
-        self.assertEqual(settings, {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2"})
+                    if element.tag.endswith(("}dpiAware", "}dpiAwareness", "}activeCodePage"))}
+        self.assertEqual(settings, {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2", "activeCodePage": "UTF-8"})
 
 
 if __name__ == "__main__":

@@ -12,6 +12,11 @@
 //                        listing's format
 //   wine_desktop state   prints, for each titled top-level window in enumeration order, its
 //                        handle, visibility, minimised state, rectangle and title, tab-separated
+//   wine_desktop around COMMAND
+//                        prints the console's output code page (0 without a console), runs
+//                        COMMAND in this console, then prints the code page again on a line of
+//                        its own
+// Titles are printed as topleft lists them: UTF-8, cut between characters at 127 bytes.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -25,26 +30,64 @@ namespace {
 
 int Listed;
 
+// A window's title as topleft lists it: UTF-8, at most 127 bytes, cut between characters.
+std::string TitleOf(HWND window)
+{
+    wchar_t wide[512] = L"";
+    GetWindowTextW(window, wide, 512);
+    char utf8[2048];
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    std::string title(utf8, length > 0 ? static_cast<std::size_t>(length - 1) : 0);
+    if (title.size() > 127) {
+        std::size_t cut = 127;
+        while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80)
+            --cut;
+        title.resize(cut);
+    }
+    return title;
+}
+
 BOOL CALLBACK PrintTitled(HWND window, LPARAM)
 {
-    char title[128] = "";
-    GetWindowTextA(window, title, sizeof title);
-    if (title[0])
-        std::printf("Window[%d]: %s\n", Listed++, title);
+    const std::string title = TitleOf(window);
+    if (!title.empty())
+        std::printf("Window[%d]: %s\n", Listed++, title.c_str());
     return TRUE;
 }
 
 BOOL CALLBACK PrintState(HWND window, LPARAM)
 {
-    char title[128] = "";
-    GetWindowTextA(window, title, sizeof title);
+    const std::string title = TitleOf(window);
     RECT r{};
     GetWindowRect(window, &r);
-    if (title[0])
+    if (!title.empty())
         std::printf("%llu\t%d\t%d\t%ld\t%ld\t%ld\t%ld\t%s\n",
                     static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)),
-                    IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top, r.right, r.bottom, title);
+                    IsWindowVisible(window) ? 1 : 0, IsIconic(window) ? 1 : 0, r.left, r.top, r.right, r.bottom,
+                    title.c_str());
     return TRUE;
+}
+
+// Runs a program in this program's console, with its standard handles, and prints the console's
+// output code page before and after.
+int Around(char* command)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::printf("%u\n", GetConsoleOutputCP());
+    std::fflush(stdout);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return 1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::printf("\n%u\n", GetConsoleOutputCP());
+    return 0;
 }
 
 // Refuses every move: the position asked for is taken back before it happens.
@@ -161,6 +204,11 @@ int Serve()
     Open(std::string("Fixture long 127 ") + std::string(110, 'x'), 330, 240, 200, 120, SW_SHOWNOACTIVATE);
     Open(std::string("Fixture long 200 ") + std::string(183, 'y'), 340, 250, 200, 120, SW_SHOWNOACTIVATE);
     Open("Fixture 100% %s %n %d", 350, 260, 220, 130, SW_SHOWNOACTIVATE);
+    // Titles beyond code page 1252, set as wide text.
+    SetWindowTextW(Open("wide", 355, 265, 220, 130, SW_SHOWNOACTIVATE), L"Fixture wide Caf\u00e9 \u2615 \u0416");
+    SetWindowTextW(Open("wide", 356, 266, 220, 130, SW_SHOWNOACTIVATE),
+                   (L"Fixture wide long " + std::wstring(60, L'\u0416')).c_str());
+    Open("Fixture \x1b[31mred\x1b[0m \x07", 357, 267, 220, 130, SW_SHOWNOACTIVATE);
     Open("Fixture twin", 360, 270, 230, 140, SW_SHOWNOACTIVATE);
     Open("Fixture twin", 370, 280, 240, 150, SW_SHOWNOACTIVATE);
     Open("Fixture refuses", 390, 300, 250, 160, SW_SHOWNOACTIVATE, "WineDesktopRefusing");
@@ -202,8 +250,10 @@ int main(int argc, char** argv)
         EnumWindows(PrintTitled, 0);
     else if (std::strcmp(mode, "state") == 0)
         EnumWindows(PrintState, 0);
+    else if (std::strcmp(mode, "around") == 0 && argc > 2)
+        return Around(argv[2]);
     else if (std::strcmp(mode, "warm-up") != 0) {
-        std::fprintf(stderr, "usage: wine_desktop serve|enum|state|warm-up\n");
+        std::fprintf(stderr, "usage: wine_desktop serve|enum|state|around COMMAND|warm-up\n");
         return 2;
     }
     return 0;
