@@ -111,13 +111,14 @@ bool Cloaked(HWND window)
     return DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked) == S_OK && cloaked != 0;
 }
 
-// Where the window goes: the desktop's (0, 0) where a monitor shows it, else the corner of the
-// primary monitor (the system's rule), so that it never lands where no monitor shows it.
+// Where the window goes: the top-left corner of the space the panels leave free on the monitor
+// that shows the desktop's (0, 0), or where none does, on the primary monitor (the system's rule),
+// so that it never lands where no monitor shows it nor under a panel, which would hide its title
+// bar. Without panels along the top or left edge that is the monitor's corner: (0, 0) on most
+// desktops.
 struct Corner {
     LONG x = 0, y = 0;
     std::string words = "the corner"; // as a message names it
-    // The corner of the space the desktop leaves free beside a panel at the top or left edge.
-    LONG freeX = 0, freeY = 0;
 };
 
 Corner TargetCorner()
@@ -128,22 +129,28 @@ Corner TargetCorner()
     info.cbSize = sizeof(MONITORINFO);
     if (!monitor || !GetMonitorInfoA(monitor, &info))
         return corner; // a desktop that tells nothing of its monitors: its own corner
-    corner.x = corner.freeX = info.rcMonitor.left;
-    corner.y = corner.freeY = info.rcMonitor.top;
-    if (info.rcWork.left >= info.rcMonitor.left && info.rcWork.top >= info.rcMonitor.top &&
-        info.rcWork.left < info.rcMonitor.right && info.rcWork.top < info.rcMonitor.bottom) {
-        corner.freeX = info.rcWork.left;
-        corner.freeY = info.rcWork.top;
+    corner.x = info.rcMonitor.left;
+    corner.y = info.rcMonitor.top;
+    const bool shown = info.rcWork.left >= info.rcMonitor.left && info.rcWork.top >= info.rcMonitor.top &&
+        info.rcWork.left < info.rcWork.right && info.rcWork.top < info.rcWork.bottom &&
+        info.rcWork.right <= info.rcMonitor.right && info.rcWork.bottom <= info.rcMonitor.bottom;
+    const bool monitorAtOrigin = corner.x == 0 && corner.y == 0;
+    if (shown) {
+        corner.x = info.rcWork.left;
+        corner.y = info.rcWork.top;
     }
-    if (corner.x == 0 && corner.y == 0)
+    const std::string at = " (" + std::to_string(corner.x) + ", " + std::to_string(corner.y) + ")";
+    if (monitorAtOrigin) {
+        if (corner.x != 0 || corner.y != 0)
+            corner.words += at; // beside a panel
         return corner;
+    }
     // The name only for a message that needs it: a desktop may have to be asked for it.
     info.cbSize = sizeof info;
     info.szDevice[0] = '\0';
     GetMonitorInfoA(monitor, &info);
     info.szDevice[sizeof info.szDevice - 1] = '\0';
-    corner.words = "the corner of monitor " + QuotedTitle(info.szDevice) + " (" + std::to_string(corner.x) + ", " +
-        std::to_string(corner.y) + ")";
+    corner.words = "the corner of monitor " + QuotedTitle(info.szDevice, GetACP() == CP_UTF8) + at;
     return corner;
 }
 
@@ -163,7 +170,7 @@ int PlaceWindow(HWND window)
     if (!GetWindowRect(window, &before))
         return Failed(window, GetLastError());
 
-    Corner corner = TargetCorner();
+    const Corner corner = TargetCorner();
     const BOOL moved =
         SetWindowPos(window, HWND_TOP, static_cast<int>(corner.x), static_cast<int>(corner.y), 0, 0, SWP_NOSIZE);
     const DWORD moveError = moved ? 0 : GetLastError();
@@ -175,24 +182,8 @@ int PlaceWindow(HWND window)
         if (Cloaked(window))
             return Report(TitleOf(window) + " is on another virtual desktop or suspended.");
     }
-    if (!moved) {
-        DWORD error = moveError;
-        // A desktop that keeps windows out of a panel put it at the corner of the space it
-        // leaves: the corner the user can have. Asked for that corner, the desktop has only the
-        // rest of the move to do, or confirm.
-        RECT kept;
-        const bool besidePanel = error == ERROR_ACCESS_DENIED &&
-            (corner.freeX != corner.x || corner.freeY != corner.y) && GetWindowRect(window, &kept) &&
-            kept.left == corner.freeX && kept.top == corner.freeY;
-        if (besidePanel &&
-            SetWindowPos(window, HWND_TOP, static_cast<int>(corner.freeX), static_cast<int>(corner.freeY), 0, 0,
-                         SWP_NOSIZE)) {
-            corner.x = corner.freeX;
-            corner.y = corner.freeY;
-        } else {
-            return Failed(window, besidePanel ? GetLastError() : error);
-        }
-    }
+    if (!moved)
+        return Failed(window, moveError);
 
     // Read back: the window's own program may have changed what the move did.
     RECT after;

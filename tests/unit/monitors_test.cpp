@@ -92,27 +92,37 @@ TEST_F(SeveralMonitors, MessageNamesTheMonitorsCorner)
     EXPECT_EQ(run.err, "topleft: \"Editor\" is at (12, 316), not at the corner of monitor \"LEFT\" (0, 276).\n");
 }
 
-TEST_F(SeveralMonitors, BesideAPanelTheCornerOfTheFreeSpaceIsTheCorner)
+TEST_F(SeveralMonitors, BesideAPanelTheCornerIsThatOfTheSpaceItLeaves)
 {
-    ScriptedDesktop::SetMonitors({{"SCREEN", {0, 0, 1280, 800}, {0, 32, 1280, 800}, true}});
-    ScriptedDesktop::SetResponse(window, Response::KeptOutOfPanels);
-    const TopleftRun run = RunTopleft("0\n");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(ScriptedDesktop::Find(window)->x, 0);
-    EXPECT_EQ(ScriptedDesktop::Find(window)->y, 32);
-    // (0, 0) was asked for first: a desktop that allows it gets it.
-    EXPECT_EQ(ScriptedDesktop::Calls().front().y, 0);
+    // A taskbar along the top, then one along the left edge.
+    for (const RECT work : {RECT{0, 32, 1280, 800}, RECT{48, 0, 1280, 800}}) {
+        SetUp();
+        ScriptedDesktop::SetMonitors({{"SCREEN", {0, 0, 1280, 800}, work, true}});
+        const TopleftRun run = RunTopleft("0\n");
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(ScriptedDesktop::Find(window)->x, work.left);
+        EXPECT_EQ(ScriptedDesktop::Find(window)->y, work.top);
+        // Asked for at once: a window put under the panel first would show there a moment.
+        EXPECT_EQ(ScriptedDesktop::Calls().size(), 1U);
+    }
 }
 
-TEST_F(SeveralMonitors, KeptSomewhereElseThanTheFreeCornerIsReported)
+TEST_F(SeveralMonitors, APanelOnAnotherMonitorMovesNothing)
+{
+    ScriptedDesktop::SetMonitors({{"LEFT", {0, 0, 1280, 1024}, {0, 0, 1280, 1024}, true},
+                                  {"RIGHT", {1280, 0, 3200, 1080}, {1280, 40, 3200, 1080}}});
+    EXPECT_EQ(RunTopleft("0\n").status, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(window)->y, 0);
+}
+
+TEST_F(SeveralMonitors, KeptUnderThePanelIsReported)
 {
     ScriptedDesktop::SetMonitors({{"SCREEN", {0, 0, 1280, 800}, {0, 32, 1280, 800}, true}});
-    ScriptedDesktop::SetResponse(window, Response::Refuses);
+    ScriptedDesktop::SetResponse(window, Response::Shifts);
     const TopleftRun run = RunTopleft("0\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "topleft: \"Editor\" could not be moved: the window manager kept it where it was.\n");
-    EXPECT_EQ(ScriptedDesktop::Find(window)->y, 400);
+    EXPECT_EQ(run.err, "topleft: \"Editor\" is at (12, 72), not at the corner (0, 32).\n");
 }
 
 } // namespace

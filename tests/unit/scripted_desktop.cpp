@@ -205,15 +205,6 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
         found->width = cx;
         found->height = cy;
     }
-    if (found->response == Response::KeptOutOfPanels) {
-        const RECT& work = Monitors.front().work;
-        found->x = std::max(found->x, static_cast<int>(work.left));
-        found->y = std::max(found->y, static_cast<int>(work.top));
-        if (found->x != X || found->y != Y)
-            return Fail(ERROR_ACCESS_DENIED,
-                        "the window manager kept it at (" + std::to_string(found->x) + ", " + std::to_string(found->y) +
-                            ")");
-    }
     if (found->response == Response::Shifts) {
         found->x += 12;
         found->y += 40;

@@ -19,8 +19,6 @@ enum class Response {
     Grows, // SetWindowPos succeeds, but the window grows 20 pixels taller
     StopsAnswering, // the program takes no messages: SendMessageTimeoutA times out
     StaysUnder, // SetWindowPos succeeds, but the window that was on top goes back above it
-    KeptOutOfPanels // the window is kept inside the first monitor's work area, and SetWindowPos
-                    // fails with ERROR_ACCESS_DENIED when that is not where it was asked to go
 };
 
 struct ScriptedWindow {
