@@ -43,12 +43,8 @@ class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause):
 
     @property
     def corner(self):
-        """The corner the manager leaves free beside its panels (GNOME's top bar): _NET_WORKAREA's
-        first, else the screen's."""
-        found = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], env=self.desk.env, capture_output=True,
-                               text=True).stdout
-        numbers = re.findall(r"\d+", found.split("=", 1)[1]) if "=" in found else []
-        return (int(numbers[0]), int(numbers[1])) if len(numbers) >= 4 else (0, 0)
+        """The corner the manager leaves free beside its panels (GNOME's top bar)."""
+        return work_area_corner(self.desk.env)
 
     def places(self):
         return {name: self.desk.where(window) for name, window in self.windows.items()}
@@ -135,6 +131,50 @@ class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause):
         self.assertEqual(err, b"topleft: the window closed before it could be moved.\n")
 
 
+class BesideAPanel(unittest.TestCase):
+    """A panel of the desktop's own, a dock window reserving 40 pixels along the top (60 along the
+    left): the window's visible corner goes to the corner of the space it leaves, never under it;
+    with no manager, which keeps no panel above windows, to the screen's corner, above the panel."""
+
+    def assert_beside(self, edge, panel_size, corner):
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        try:
+            size = (1280, 40) if edge == "top" else (60, 1024)
+            desk.open(None, at=(0, 0), size=size, extra=f"panel {edge} {size[0 if edge == 'left' else 1]}")
+            window = desk.open(b"Beside a panel", at=(150, 120))
+            # A manager that publishes its work area takes the panel in in its own time.
+            if MANAGER not in ("none", "i3"):  # i3 publishes none
+                desktop.wait_for(lambda: (0, 0) != work_area_corner(desk.env))
+            _, _, status, out, err = desktop.answer(TOPLEFT, desk.env,
+                                                    lambda titles: b"%d\n" % titles.index(b"Beside a panel"))
+            self.assertEqual((status, out, err), (0, b"", b""))
+            place = desk.where(window)
+            # i3 floats a tiled window at the size of its tile.
+            self.assertEqual(place[:2] + place[4:5], corner + (1,))
+            if MANAGER != "i3":
+                self.assertEqual(place[2:4], (300, 200))
+        finally:
+            desk.close()
+
+    def test_top_panel(self):
+        if MANAGER == "twm":
+            self.skipTest("twm keeps no panel above other windows")
+        self.assert_beside("top", 40, (0, 0) if MANAGER == "none" else (0, 40))
+
+    def test_left_panel(self):
+        if MANAGER != "openbox":
+            self.skipTest("one manager is enough for a panel along the left edge")
+        self.assert_beside("left", 60, (60, 0))
+
+
+def work_area_corner(env):
+    """The corner of _NET_WORKAREA's first rectangle, where the manager publishes one; (0, 0)
+    where it does not."""
+    found = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], env=env, capture_output=True, text=True).stdout
+    numbers = re.findall(r"\d+", found.split("=", 1)[1]) if "=" in found else []
+    return (int(numbers[0]), int(numbers[1])) if len(numbers) >= 4 else (0, 0)
+
+
 class RefusingManager(MovesUnderAManager):
     """Under a manager that refuses every move, every move is reported and nothing moves."""
 
@@ -163,4 +203,5 @@ class RefusingManager(MovesUnderAManager):
 
 if __name__ == "__main__":
     TOPLEFT, FIXTURE, MANAGER = sys.argv[1:4]
-    desktop.run_tests(sys.argv[:1] + ["RefusingManager" if MANAGER == "refuse" else "MovesUnderAManager"])
+    desktop.run_tests(sys.argv[:1] + (["RefusingManager"] if MANAGER == "refuse" else
+                                      ["MovesUnderAManager", "BesideAPanel"]))

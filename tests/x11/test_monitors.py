@@ -72,6 +72,14 @@ class CornerOfSeveralMonitors(unittest.TestCase):
         self.lay_out(("LEFT", LOW_LEFT, "DUMMY0"), ("RIGHT", RIGHT, "none"))
         self.assert_moves_to((0, 276))
 
+    def test_a_panel_on_the_other_monitor_moves_nothing(self):
+        self.lay_out(("LEFT", "1280/339x1024/271+0+0", "DUMMY0"), ("RIGHT", RIGHT, "none"))
+        panel = self.desk.open(None, at=(1280, 0), size=(1920, 40), extra="panel top 40")
+        try:
+            self.assert_moves_to((0, 0))
+        finally:
+            self.desk.ask(f"destroy {panel}")
+
     def test_one_monitor(self):
         self.lay_out(("ONLY", "1280/339x1024/271+0+0", "DUMMY0"))
         self.assert_moves_to((0, 0))

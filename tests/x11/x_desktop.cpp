@@ -1,10 +1,12 @@
 // An X11 test program for the end-to-end tests: opens windows with exactly the title properties
 // a test asks for, and reports where windows are. Commands on standard input, one reply line each:
-//   open X Y W H mapped|hidden|iconic [static] [csd L R T B] [#RRGGBB]
+//   open X Y W H mapped|hidden|iconic [static] [csd L R T B] [panel top|left N] [#RRGGBB]
 //                                       -> window id (managed by then, under a window manager);
 //                                          static: the window asks for Static gravity; csd: it
 //                                          asks not to be decorated and says it draws a shadow of
 //                                          L, R, T, B pixels around its frame (_GTK_FRAME_EXTENTS);
+//                                          panel: a dock reserving N pixels along the top or left
+//                                          edge of the screen, over its own stretch of that edge;
 //                                          #RRGGBB: its colour (white otherwise), 24-bit screen
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
@@ -17,7 +19,7 @@
 //                                          _NET_FRAME_EXTENTS leaves out; for a window drawing its
 //                                          own frame, inside its shadow), the window's own size,
 //                                          TOP 1 if it is above every other viewable window opened
-//                                          here, ACTIVE 1 if it is the active window as the desktop
+//                                          here (panels aside), ACTIVE 1 if it is the active window as the desktop
 //                                          defines it: named in _NET_ACTIVE_WINDOW by a manager
 //                                          that keeps it, or, where none is named, holding the
 //                                          keyboard focus; SHOWN 1 if it is viewable;
@@ -137,15 +139,28 @@ void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10, int pa
         std::this_thread::sleep_for(std::chrono::milliseconds(step));
 }
 
+void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type, const std::vector<xcb_atom_t>& values)
+{
+    xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom(property), type, 32,
+                        static_cast<std::uint32_t>(values.size()), values.data());
+}
+
 struct Shadow {
     bool drawn = false;
     std::uint32_t extents[4] = {0, 0, 0, 0}; // left, right, top, bottom
 };
 
+// A panel: a dock window that reserves a strip along one edge of the screen.
+struct Panel {
+    std::string edge; // "top" or "left"; empty for no panel
+    std::uint32_t width = 0;
+};
+
 std::vector<xcb_window_t> Opened; // every window opened on command, for the stacking report
+std::vector<xcb_window_t> Panels; // those of them that are panels, which may stay above the rest
 
 xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity,
-                  std::uint32_t colour, const Shadow& shadow = {})
+                  std::uint32_t colour, const Shadow& shadow = {}, const Panel& panel = {})
 {
     const xcb_window_t window = xcb_generate_id(Connection);
     const std::uint32_t values[] = {colour};
@@ -167,6 +182,24 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
                             32, 5, motif);
         xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_GTK_FRAME_EXTENTS"), XCB_ATOM_CARDINAL,
                             32, 4, shadow.extents);
+    }
+    if (!panel.edge.empty()) {
+        Panels.push_back(window);
+        SetAtoms(window, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, {Atom("_NET_WM_WINDOW_TYPE_DOCK")});
+        std::uint32_t strut[12] = {};
+        if (panel.edge == "top") {
+            strut[2] = panel.width;
+            strut[8] = static_cast<std::uint32_t>(x);
+            strut[9] = static_cast<std::uint32_t>(x + width - 1);
+        } else {
+            strut[0] = panel.width;
+            strut[4] = static_cast<std::uint32_t>(y);
+            strut[5] = static_cast<std::uint32_t>(y + height - 1);
+        }
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
+                            32, 12, strut);
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4,
+                            strut);
     }
     const bool managed = RedirectHeld();
     if (state == "iconic" && !managed) {
@@ -297,7 +330,8 @@ std::string Where(xcb_window_t window)
     };
     bool top = true;
     for (const xcb_window_t other : Opened)
-        if (other != window && Viewable(other) && level(TopLevelOf(other)) > level(outer))
+        if (other != window && std::find(Panels.begin(), Panels.end(), other) == Panels.end() && Viewable(other) &&
+            level(TopLevelOf(other)) > level(outer))
             top = false;
 
     Freed<xcb_get_property_reply_t> active{xcb_get_property_reply(
@@ -364,12 +398,6 @@ int Churn()
     std::cout << made << std::endl;
     xcb_disconnect(Connection);
     return 0;
-}
-
-void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type, const std::vector<xcb_atom_t>& values)
-{
-    xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom(property), type, 32,
-                        static_cast<std::uint32_t>(values.size()), values.data());
 }
 
 // A window manager that refuses every move (see the top of this file).
@@ -467,9 +495,12 @@ int main(int argc, char** argv)
             bool staticGravity = false;
             std::uint32_t colour = Screen->white_pixel;
             Shadow shadow;
+            Panel panel;
             while (words >> option) {
                 if (option == "static") {
                     staticGravity = true;
+                } else if (option == "panel") {
+                    words >> panel.edge >> panel.width;
                 } else if (option == "csd") {
                     shadow.drawn = true;
                     for (std::uint32_t& extent : shadow.extents)
@@ -478,7 +509,7 @@ int main(int argc, char** argv)
                     colour = static_cast<std::uint32_t>(std::stoul(option.substr(1), nullptr, 16));
                 }
             }
-            reply = std::to_string(Open(x, y, width, height, state, staticGravity, colour, shadow));
+            reply = std::to_string(Open(x, y, width, height, state, staticGravity, colour, shadow, panel));
         } else if (command == "title") {
             xcb_window_t window;
             std::string property, type, hex;

@@ -11,6 +11,7 @@
 namespace i3ipc {
 
 constexpr std::uint32_t RunCommand = 0;
+constexpr std::uint32_t GetWorkspaces = 1;
 constexpr std::uint32_t Subscribe = 2;
 constexpr std::uint32_t GetOutputs = 3;
 constexpr std::uint32_t GetTree = 4;

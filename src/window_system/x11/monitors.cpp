@@ -1,24 +1,40 @@
 // The X11 backend's monitors: RandR 1.5's list, the one desktop environments lay out by, or
-// Xinerama's screens where the server has no RandR 1.5; each one's work area is what the window
-// manager's _NET_WORKAREA (for the current desktop) leaves of it beside its panels. All is asked
-// for with the listing's requests, so that the replies are already there when the move asks; a
-// monitor's name, an atom, is read only when a message needs it.
+// Xinerama's screens where the server has no RandR 1.5. Each one's free space is the monitor less
+// what the panels reserve along its edges: the struts of the mapped windows that declare one
+// (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT), each cut to the monitor whose edge it lies on, and
+// the manager's own figure where it gives one per monitor (_GTK_WORKAREAS_D<n>) or there is one
+// monitor (_NET_WORKAREA, one rectangle for all monitors, which covers its own panels). With no
+// window manager nobody keeps a panel above other windows, and the window raised to the top is
+// seen whole: the free space is then the whole monitor. The layout is asked for with the
+// listing's requests, so that a move made at once finds the replies there; one asked later is
+// asked again, fresh. A monitor's name, an atom, is read only when a message needs it.
 #include <xcb/randr.h>
 #include <xcb/xinerama.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
+#include <string>
 
+#include <simdjson.h>
+
+#include "window_system/i3/ipc.h"
 #include "window_system/x11/display.h"
 
 namespace x11 {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+// Replies this old no longer tell how the desktop is.
+constexpr std::chrono::milliseconds Fresh{100};
+
 struct Layout {
     bool asked = false;
+    Clock::time_point askedAt;
     xcb_randr_get_monitors_cookie_t cookie{};
     xcb_get_property_cookie_t workArea{}, currentDesktop{};
+    xcb_get_window_attributes_cookie_t rootAttributes{};
     std::optional<std::vector<Monitor>> monitors;
     std::vector<xcb_atom_t> names; // RandR's name of each monitor, XCB_NONE for Xinerama's
 };
@@ -55,12 +71,169 @@ std::vector<Monitor> FromXinerama(Display& x)
     return monitors;
 }
 
+RECT Intersection(const RECT& a, const RECT& b)
+{
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+}
+
+bool Empty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
+
+// What one window reserves: its width along each edge of the screen and the stretch of that edge,
+// as _NET_WM_STRUT_PARTIAL has them (left, right, top, bottom, then start and end of each).
+struct Strut {
+    std::uint32_t value[12];
+};
+
+// A strut cut to the monitor whose edge it lies on: a reservation that reaches past the monitor
+// is for a monitor beyond it (panels are declared against the edges of the whole screen).
+void Reserve(RECT& work, const RECT& area, const Strut& strut, LONG screenWidth, LONG screenHeight)
+{
+    const auto along = [](LONG from, LONG to, std::uint32_t start, std::uint32_t end) {
+        return static_cast<LONG>(start) < to && static_cast<LONG>(end) >= from;
+    };
+    const std::uint32_t* s = strut.value;
+    const LONG left = static_cast<LONG>(s[0]), right = screenWidth - static_cast<LONG>(s[1]);
+    const LONG top = static_cast<LONG>(s[2]), bottom = screenHeight - static_cast<LONG>(s[3]);
+    if (s[0] && left > area.left && left < area.right && along(area.top, area.bottom, s[4], s[5]))
+        work.left = std::max(work.left, left);
+    if (s[1] && right > area.left && right < area.right && along(area.top, area.bottom, s[6], s[7]))
+        work.right = std::min(work.right, right);
+    if (s[2] && top > area.top && top < area.bottom && along(area.left, area.right, s[8], s[9]))
+        work.top = std::max(work.top, top);
+    if (s[3] && bottom > area.top && bottom < area.bottom && along(area.left, area.right, s[10], s[11]))
+        work.bottom = std::min(work.bottom, bottom);
+}
+
+// i3 keeps its bars and docks in its own containers and publishes no work area: the rectangle of
+// the workspace shown on each output, as its IPC tells, is what they leave free.
+void TakeOffI3Bars(const std::string& socket, std::vector<Monitor>& monitors)
+{
+    constexpr int AnswerMs = 1000;
+    std::optional<i3ipc::Connection> i3 = i3ipc::Connection::Open(socket);
+    std::optional<std::string> reply = i3 ? i3->Ask(i3ipc::GetWorkspaces, "", AnswerMs) : std::nullopt;
+    if (!reply)
+        return;
+    reply->reserve(reply->size() + simdjson::SIMDJSON_PADDING);
+    simdjson::dom::parser parser;
+    simdjson::dom::array workspaces;
+    if (parser.parse(*reply).get_array().get(workspaces))
+        return;
+    for (const simdjson::dom::element workspace : workspaces) {
+        bool visible = false;
+        std::int64_t r[4] = {};
+        const char* keys[4] = {"x", "y", "width", "height"};
+        bool read = !workspace["visible"].get_bool().get(visible) && visible;
+        for (int i = 0; i < 4 && read; ++i)
+            read = !workspace["rect"][keys[i]].get_int64().get(r[i]);
+        if (!read)
+            continue;
+        const RECT shown{static_cast<LONG>(r[0]), static_cast<LONG>(r[1]), static_cast<LONG>(r[0] + r[2]),
+                         static_cast<LONG>(r[1] + r[3])};
+        for (Monitor& monitor : monitors)
+            if (const RECT work = Intersection(monitor.work, shown); !Empty(work))
+                monitor.work = work;
+    }
+}
+
+// The struts of the mapped windows among the root's children and the clients the manager lists,
+// and its per-monitor work areas for the desktop in view, in three batches.
+void TakeOffPanels(Display& x, std::vector<Monitor>& monitors, std::uint32_t desktop)
+{
+    xcb_connection_t* c = x.connection;
+    const auto i3Socket = xcb_get_property(c, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
+    const std::string gtkName = "_GTK_WORKAREAS_D" + std::to_string(desktop);
+    const auto gtkAtom = xcb_intern_atom(c, 1, static_cast<std::uint16_t>(gtkName.size()), gtkName.c_str());
+    const auto tree = xcb_query_tree(c, x.root);
+    const auto clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
+    std::vector<xcb_window_t> windows;
+    if (const Owned<xcb_query_tree_reply_t> reply{xcb_query_tree_reply(c, tree, nullptr)}) {
+        const xcb_window_t* children = xcb_query_tree_children(reply.get());
+        windows.assign(children, children + xcb_query_tree_children_length(reply.get()));
+    }
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_reply(&x.ewmh, clientList, &list, nullptr)) {
+        windows.insert(windows.end(), list.windows, list.windows + list.windows_len);
+        xcb_ewmh_get_windows_reply_wipe(&list);
+    }
+    const Owned<xcb_intern_atom_reply_t> gtk{xcb_intern_atom_reply(c, gtkAtom, nullptr)};
+    if (const Owned<xcb_get_property_reply_t> socket{xcb_get_property_reply(c, i3Socket, nullptr)};
+        socket && socket->format == 8 && xcb_get_property_value_length(socket.get()) > 0)
+        TakeOffI3Bars({static_cast<const char*>(xcb_get_property_value(socket.get())),
+                       static_cast<std::size_t>(xcb_get_property_value_length(socket.get()))},
+                      monitors);
+
+    struct Asked {
+        xcb_window_t window;
+        xcb_get_property_cookie_t partial, plain;
+    };
+    std::vector<Asked> asked;
+    asked.reserve(windows.size());
+    for (const xcb_window_t window : windows)
+        asked.push_back({window, xcb_get_property(c, 0, window, x.ewmh._NET_WM_STRUT_PARTIAL, XCB_ATOM_CARDINAL, 0, 12),
+                         xcb_get_property(c, 0, window, x.ewmh._NET_WM_STRUT, XCB_ATOM_CARDINAL, 0, 4)});
+    const auto gtkAreas = gtk && gtk->atom != XCB_NONE
+        ? xcb_get_property(c, 0, x.root, gtk->atom, XCB_ATOM_CARDINAL, 0, 4 * 64)
+        : xcb_get_property_cookie_t{};
+    struct Panel {
+        Strut strut;
+        xcb_get_window_attributes_cookie_t mapped;
+    };
+    std::vector<Panel> panels;
+    for (const Asked& a : asked) {
+        const Owned<xcb_get_property_reply_t> partial{xcb_get_property_reply(c, a.partial, nullptr)};
+        const Owned<xcb_get_property_reply_t> plain{xcb_get_property_reply(c, a.plain, nullptr)};
+        Strut strut{};
+        const xcb_get_property_reply_t* found = partial && xcb_get_property_value_length(partial.get()) == 48
+            ? partial.get()
+            : (plain && xcb_get_property_value_length(plain.get()) == 16 ? plain.get() : nullptr);
+        if (!found || found->format != 32)
+            continue;
+        const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(found));
+        std::copy(value, value + xcb_get_property_value_length(found) / 4, strut.value);
+        if (found == plain.get()) // the whole of each edge
+            for (int edge = 0; edge < 4; ++edge)
+                strut.value[5 + 2 * edge] = 0xFFFFFFFF;
+        panels.push_back({strut, xcb_get_window_attributes(c, a.window)});
+    }
+
+    const LONG width = x.screen->width_in_pixels, height = x.screen->height_in_pixels;
+    for (const Panel& panel : panels) {
+        const Owned<xcb_get_window_attributes_reply_t> mapped{
+            xcb_get_window_attributes_reply(c, panel.mapped, nullptr)};
+        if (!mapped || mapped->map_state != XCB_MAP_STATE_VIEWABLE)
+            continue; // a hidden panel reserves nothing
+        for (Monitor& monitor : monitors)
+            Reserve(monitor.work, monitor.area, panel.strut, width, height);
+    }
+    const Owned<xcb_get_property_reply_t> areas{gtkAreas.sequence ? xcb_get_property_reply(c, gtkAreas, nullptr)
+                                                                  : nullptr};
+    if (areas && areas->format == 32) {
+        const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(areas.get()));
+        const int count = xcb_get_property_value_length(areas.get()) / 16;
+        for (Monitor& monitor : monitors)
+            for (int i = 0; i < count; ++i) {
+                const std::uint32_t* r = value + 4 * i;
+                const RECT area{static_cast<LONG>(r[0]), static_cast<LONG>(r[1]), static_cast<LONG>(r[0] + r[2]),
+                                static_cast<LONG>(r[1] + r[3])};
+                if (const RECT work = Intersection(monitor.work, area); !Empty(Intersection(monitor.area, area)))
+                    monitor.work = Empty(work) ? monitor.work : work;
+            }
+    }
+}
+
 const std::vector<Monitor>& Monitors()
 {
     Display& x = X();
     if (Desk.monitors)
         return *Desk.monitors;
     const Waiting wait;
+    if (Desk.asked && Clock::now() - Desk.askedAt >= Fresh) {
+        xcb_discard_reply(x.connection, Desk.cookie.sequence);
+        xcb_discard_reply(x.connection, Desk.workArea.sequence);
+        xcb_discard_reply(x.connection, Desk.currentDesktop.sequence);
+        xcb_discard_reply(x.connection, Desk.rootAttributes.sequence);
+        Desk.asked = false;
+    }
     AskForMonitors(x);
     // Errors are values here: a server without RandR 1.5 answers with one.
     const Owned<xcb_randr_get_monitors_reply_t> reply{
@@ -70,16 +243,24 @@ const std::vector<Monitor>& Monitors()
     if (!xcb_ewmh_get_current_desktop_reply(&x.ewmh, Desk.currentDesktop, &desktop, nullptr))
         desktop = 0;
     xcb_ewmh_get_workarea_reply_t areas;
-    if (xcb_ewmh_get_workarea_reply(&x.ewmh, Desk.workArea, &areas, nullptr)) {
-        if (areas.workarea_len > 0) {
+    const bool workArea = xcb_ewmh_get_workarea_reply(&x.ewmh, Desk.workArea, &areas, nullptr);
+    if (!ManagerRunning(x, Desk.rootAttributes)) {
+        if (workArea)
+            xcb_ewmh_get_workarea_reply_wipe(&areas);
+        return *Desk.monitors;
+    }
+    TakeOffPanels(x, *Desk.monitors, desktop);
+    if (workArea) {
+        // One rectangle for all monitors: right only where there is one monitor.
+        if (areas.workarea_len > 0 && Desk.monitors->size() == 1) {
             const xcb_ewmh_geometry_t& space = areas.workarea[desktop < areas.workarea_len ? desktop : 0];
-            for (Monitor& monitor : *Desk.monitors) {
-                const RECT work{std::max<LONG>(monitor.area.left, space.x), std::max<LONG>(monitor.area.top, space.y),
-                                std::min<LONG>(monitor.area.right, static_cast<LONG>(space.x + space.width)),
-                                std::min<LONG>(monitor.area.bottom, static_cast<LONG>(space.y + space.height))};
-                if (work.left < work.right && work.top < work.bottom)
-                    monitor.work = work;
-            }
+            Monitor& monitor = Desk.monitors->front();
+            const RECT work =
+                Intersection(monitor.work,
+                             {static_cast<LONG>(space.x), static_cast<LONG>(space.y),
+                              static_cast<LONG>(space.x + space.width), static_cast<LONG>(space.y + space.height)});
+            if (!Empty(work))
+                monitor.work = work;
         }
         xcb_ewmh_get_workarea_reply_wipe(&areas);
     }
@@ -93,11 +274,13 @@ void AskForMonitors(Display& x)
     if (Desk.asked)
         return;
     Desk.asked = true;
+    Desk.askedAt = Clock::now();
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(x.connection, &xcb_randr_id);
     if (randr && randr->present)
         Desk.cookie = xcb_randr_get_monitors(x.connection, x.root, 1);
     Desk.workArea = xcb_ewmh_get_workarea(&x.ewmh, x.screenNumber);
     Desk.currentDesktop = xcb_ewmh_get_current_desktop(&x.ewmh, x.screenNumber);
+    Desk.rootAttributes = xcb_get_window_attributes(x.connection, x.root);
 }
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Monitors(), pt, dwFlags); }
