@@ -170,6 +170,25 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
         self.assertIn(b"sway does not answer", run.stderr)
 
 
+class BelowItsBar(unittest.TestCase):
+    """sway's own bar along the top: a floating window goes to the corner of the space it leaves."""
+
+    def test_window_goes_below_the_bar(self):
+        desk = sway_desktop.SwayDesktop(NATIVE, None, extra_config="bar {\n    position top\n}\n")
+        try:
+            app_id = desk.native.ask(f"open {b'Native'.hex()} 320 240")
+            desk.wait(lambda: next((w for w in desk.ipc.ask(1) if w["visible"]), {"rect": {"y": 0}})["rect"]["y"] > 0,
+                      "the bar")
+            top = next(w for w in desk.ipc.ask(1) if w["visible"])["rect"]["y"]  # GET_WORKSPACES
+            desk.settle()
+            before = desk.where(app_id=app_id)
+            _, _, status, out, err = desktop.answer(TOPLEFT, desk.env, lambda titles: b"0\n")
+            self.assertEqual((status, out, err), (0, b"", b""))
+            self.assertEqual(desk.where(app_id=app_id)[:6], (0, top, before[2], before[3], True, True))
+        finally:
+            desk.close()
+
+
 class CornerOfTwoOutputs(unittest.TestCase):
     """Two outputs, a laptop's placed lower beside a taller screen: no output shows (0, 0), and
     sway names no primary, so the window goes to the corner of the output nearest (0, 0)."""
