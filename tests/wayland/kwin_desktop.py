@@ -141,6 +141,25 @@ print("{token}" + JSON.stringify(seen));
 
         return {entry[0]: tuple(entry[1:]) for entry in self.wait(printed, "the script's answer", 10)[0]}
 
+    def placement_area(self):
+        """Where KWin places windows on its first output: (x, y, width, height), its panels left out."""
+        self.scripts += 1
+        token = f"{MARK}{self.scripts} "
+        self.run_script(f"""
+var o = workspace.screens ? workspace.screens[0] : 0, a = workspace.clientArea(KWin.PlacementArea, o,
+                                                                                workspace.currentDesktop);
+print("{token}" + JSON.stringify([a.x, a.y, a.width, a.height]));
+""")
+
+        def printed():
+            with open(self.log_path, "rb") as log:
+                for line in log.read().decode(errors="replace").splitlines():
+                    if token in line:
+                        return tuple(round(v) for v in json.loads(line.split(token, 1)[1]))
+            return None
+
+        return self.wait(printed, "the script's answer", 10)
+
     def settle(self, seconds=10):
         """Waits until KWin has finished with what it was asked: the same view in two reads."""
         desktop.wait_until_unchanged(self.kwin, self.windows, "a settled desktop", seconds)

@@ -72,7 +72,7 @@ class TopleftOnKWin(unittest.TestCase, desktop.AnswerAfterAPause):
                 if title != "Native minimised" and title in list(self.native) + list(self.x)}
 
     def pause_corner(self):
-        return (0, 0)
+        return self.desk.placement_area()[:2]
 
     def run_topleft(self, typed, env=None, timeout=60):
         return subprocess.run([TOPLEFT], env=env or self.desk.env, input=typed, capture_output=True,
@@ -182,6 +182,20 @@ class TopleftOnKWin(unittest.TestCase, desktop.AnswerAfterAPause):
             monitor.stderr.close()
         self.assertEqual((status, out, err), (0, b"", b""))
         self.assertEqual(self.desk.windows()[title][:2], (0, 0))
+
+    def test_zz_window_goes_below_a_panel(self):
+        # Last: the panel stays. An X11 dock reserving 40 pixels along the top, through XWayland.
+        panel = self.desk.x.ask("open 0 0 1280 40 mapped panel top 40")
+        reserved = desktop.wait_for(lambda: self.desk.placement_area()[1] == 40, 10)
+        if not reserved:
+            self.desk.x.ask(f"destroy {panel}")
+            self.skipTest(f"KWin {self.desk.version()} reserves no space for an X11 dock's strut")
+        self.desk.settle()
+        before = self.desk.windows()["Native two"]
+        _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                lambda titles: b"%d\n" % titles.index(b"Native two"))
+        self.assertEqual((status, out, err), (0, b"", b""))
+        self.assertEqual(self.desk.windows()["Native two"][:4], (0, 40) + before[2:4])
 
     def test_kwin_gone(self):
         # A session bus without KWin and no X display: nothing to reach.

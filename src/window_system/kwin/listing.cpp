@@ -6,12 +6,14 @@
 #include "window_system/backends.h"
 #include "window_system/kwin/script.h"
 #include "window_system/last_error.h"
+#include "window_system/monitors.h"
 #include "window_system/title.h"
 
 namespace kwin {
 
 std::vector<Window> Listed;
 Clock::time_point ListedAt;
+std::vector<Monitor> Screens;
 
 namespace {
 
@@ -66,15 +68,26 @@ std::string Missing(simdjson::dom::element answer)
 
 BOOL List()
 {
+    // The outputs, and the area KWin places windows in on each (its panels left out): KWin 6 has
+    // output objects, the first of screenOrder the primary; KWin 5 numbers its screens.
     const std::optional<std::string> answer = RunScript(R"(
-    var found = [], all = windowList();
+    var found = [], all = windowList(), monitors = [];
     for (var i = 0; i < all.length; ++i) {
         var w = all[i], g = w.frameGeometry;
         found.push({order: w.stackingOrder, id: w.internalId.toString(), title: w.caption,
                     x: g.x, y: g.y, width: g.width, height: g.height, shown: shown(w)});
     }
     found.sort(function (a, b) { return b.order - a.order; });
-    report(found);)");
+    var outputs = workspace.screens || [];
+    for (var i = 0; i < (workspace.screens ? outputs.length : workspace.numScreens); ++i) {
+        var o = workspace.screens ? outputs[i] : i, desk = workspace.currentDesktop;
+        var g = workspace.screens ? o.geometry : workspace.clientArea(KWin.ScreenArea, o, desk);
+        var a = workspace.clientArea(KWin.PlacementArea, o, desk);
+        monitors.push({name: workspace.screens ? o.name : "screen " + i, x: g.x, y: g.y, width: g.width,
+                       height: g.height, work: {x: a.x, y: a.y, width: a.width, height: a.height},
+                       primary: workspace.screenOrder ? workspace.screenOrder[0] === o : false});
+    }
+    report({windows: found, monitors: monitors});)");
     if (!answer)
         return Fail(ERROR_TIMEOUT, "KWin did not answer");
     simdjson::dom::parser parser;
@@ -84,8 +97,23 @@ BOOL List()
         return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
     if (const std::string missing = Missing(root); !missing.empty())
         return Fail(ERROR_NOT_SUPPORTED, "KWin offers " + missing);
-    if (root.get_array().get(windows))
+    simdjson::dom::array outputs;
+    if (root["windows"].get_array().get(windows) || root["monitors"].get_array().get(outputs))
         return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
+    std::vector<Monitor> screens;
+    for (const simdjson::dom::element output : outputs) {
+        Window area, work; // x, y, width and height as a frame has them
+        simdjson::dom::element free;
+        std::string_view name;
+        bool primary = false;
+        if (!ReadFrame(output, area) || output["work"].get(free) || !ReadFrame(free, work) ||
+            output["name"].get_string().get(name) || output["primary"].get_bool().get(primary))
+            return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
+        screens.push_back({std::string(name),
+                           {area.x, area.y, area.x + area.width, area.y + area.height},
+                           {work.x, work.y, work.x + work.width, work.y + work.height},
+                           primary});
+    }
     std::vector<Window> listed;
     for (const simdjson::dom::element entry : windows) {
         Window window;
@@ -99,6 +127,7 @@ BOOL List()
         listed.push_back(std::move(window));
     }
     Listed = std::move(listed);
+    Screens = std::move(screens);
     Places.clear();
     for (std::size_t i = 0; i < Listed.size(); ++i)
         Places[reinterpret_cast<std::uintptr_t>(HandleOf(Listed[i].id))] = i;
@@ -146,9 +175,13 @@ BOOL IsWindowVisible(HWND hWnd)
     return window && window->shown;
 }
 
-// KWin's screens are not read: its corner is the desktop's (0, 0).
-HMONITOR MonitorFromPoint(POINT /*pt*/, DWORD /*dwFlags*/) { return nullptr; }
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
+{
+    if (Clock::now() - ListedAt >= Fresh && !List())
+        return nullptr;
+    return ChooseMonitor(Screens, pt, dwFlags);
+}
 
-BOOL GetMonitorInfoA(HMONITOR /*hMonitor*/, MONITORINFO* /*lpmi*/) { return FALSE; }
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi) { return DescribeMonitor(Screens, hMonitor, lpmi); }
 
 } // namespace kwin
