@@ -184,9 +184,12 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
             break;
         // What the manager did with the request, taken back from the next one. A manager that did
         // nothing with it taught nothing.
+        // Never by asking for a place above or left of the corner: that is where a panel may
+        // lie, and a manager that keeps windows below its panels may then do as it is told
+        // (xfwm4 put a window's title bar above the screen).
         if (seen.Left() != before.Left() || seen.Top() != before.Top()) {
-            correct.x += seen.Left() - target.left;
-            correct.y += seen.Top() - target.top;
+            correct.x = std::min(correct.x + seen.Left() - target.left, 0);
+            correct.y = std::min(correct.y + seen.Top() - target.top, 0);
         }
         if (seen.width != before.width || seen.height != before.height) {
             correct.width += seen.width - target.width;
