@@ -405,6 +405,7 @@ class AnswerAfterAPause:
       pause_windows()        the titles of the window to choose and of one listed below it
       raise_window(title)    brings a window to the top as a click does; returns once it is there
       open_window(title)     opens a window; returns what close_window takes to close it again
+                             (by default a native window of the desktop's test program, desk.native)
       pause_places()         {title: (x, y, width, height)} of the windows a move of another must
                              leave where they are, the chosen one among them
       pause_corner()         where the chosen window's visible corner goes
@@ -434,6 +435,12 @@ class AnswerAfterAPause:
         for title in before:
             if title != chosen:
                 self.assertEqual(after[title], before[title], title)
+
+    def open_window(self, title):
+        return self.desk.native.ask(f"open {title.hex()} 200 150")
+
+    def close_window(self, window):
+        self.desk.native.ask(f"close {window}")
 
 
 class Fixture:

@@ -60,12 +60,6 @@ class TopleftOnGnome(unittest.TestCase, desktop.AnswerAfterAPause):
         self.assertEqual(self.desk.activate(title.decode()).returncode, 0)
         self.desk.wait(lambda: self.desk.windows()[0][title.decode()][5], "the window to have the focus", 10)
 
-    def open_window(self, title):
-        return self.desk.native.ask(f"open {title.hex()} 200 150")
-
-    def close_window(self, app_id):
-        self.desk.native.ask(f"close {app_id}")
-
     def pause_places(self):
         self.desk.settle()
         return {title.encode(): place[:4] for title, place in self.desk.windows()[0].items()

@@ -60,12 +60,6 @@ class TopleftOnKWin(unittest.TestCase, desktop.AnswerAfterAPause):
         self.desk.activate(title.decode())
         self.desk.wait(lambda: self.desk.windows()[title.decode()][4], "the window to be active", 10)
 
-    def open_window(self, title):
-        return self.desk.native.ask(f"open {title.hex()} 200 150")
-
-    def close_window(self, app_id):
-        self.desk.native.ask(f"close {app_id}")
-
     def pause_places(self):
         self.desk.settle()
         return {title.encode(): place[:4] for title, place in self.desk.windows().items()

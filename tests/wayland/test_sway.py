@@ -65,12 +65,6 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
         self.desk.command(f"[app_id={self.native[title]}] focus")
         self.assertTrue(desktop.wait_for(lambda: self.where(title)[5]), "not focused")
 
-    def open_window(self, title):
-        return self.desk.native.ask(f"open {title.hex()} 200 150")
-
-    def close_window(self, app_id):
-        self.desk.native.ask(f"close {app_id}")
-
     def pause_places(self):
         self.desk.settle()
         return {title: self.where(title)[:4] for title in (b"X floating", b"Native floating", b"Native small")}
