@@ -141,6 +141,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         return FALSE;
     // The callback may ask KWin again, which lists anew: the handles are taken first.
     std::vector<HWND> handles;
+    handles.reserve(Listed.size());
     for (const Window& window : Listed)
         handles.push_back(HandleOf(window.id));
     for (const HWND handle : handles)

@@ -8,11 +8,14 @@
 // seen whole: the free space is then the whole monitor. The layout is asked for with the
 // listing's requests, so that a move made at once finds the replies there; one asked later is
 // asked again, fresh. A monitor's name, an atom, is read only when a message needs it.
+#include <sys/uio.h>
 #include <xcb/randr.h>
+#include <xcb/xcbext.h>
 #include <xcb/xinerama.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -209,9 +212,9 @@ void TakeOffPanels(Display& x, std::vector<Monitor>& monitors, std::uint32_t des
                                                                   : nullptr};
     if (areas && areas->format == 32) {
         const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(areas.get()));
-        const int count = xcb_get_property_value_length(areas.get()) / 16;
+        const auto count = static_cast<std::size_t>(xcb_get_property_value_length(areas.get()) / 16);
         for (Monitor& monitor : monitors)
-            for (int i = 0; i < count; ++i) {
+            for (std::size_t i = 0; i < count; ++i) {
                 const std::uint32_t* r = value + 4 * i;
                 const RECT area{static_cast<LONG>(r[0]), static_cast<LONG>(r[1]), static_cast<LONG>(r[0] + r[2]),
                                 static_cast<LONG>(r[1] + r[3])};
@@ -267,6 +270,21 @@ const std::vector<Monitor>& Monitors()
     return *Desk.monitors;
 }
 
+// RandR's GetMonitors, as xcb_randr_get_monitors sends it but with every byte set: libxcb-randr
+// sends the three bytes of its request structure's padding as they happen to be.
+xcb_randr_get_monitors_cookie_t RequestMonitors(xcb_connection_t* c, xcb_window_t root)
+{
+    static const xcb_protocol_request_t protocol = {2, &xcb_randr_id, XCB_RANDR_GET_MONITORS, 0};
+    xcb_randr_get_monitors_request_t request;
+    std::memset(&request, 0, sizeof request);
+    request.window = root;
+    request.get_active = 1;
+    iovec parts[4] = {};
+    parts[2].iov_base = &request;
+    parts[2].iov_len = sizeof request;
+    return {xcb_send_request(c, XCB_REQUEST_CHECKED, parts + 2, &protocol)};
+}
+
 } // namespace
 
 void AskForMonitors(Display& x)
@@ -277,7 +295,7 @@ void AskForMonitors(Display& x)
     Desk.askedAt = Clock::now();
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(x.connection, &xcb_randr_id);
     if (randr && randr->present)
-        Desk.cookie = xcb_randr_get_monitors(x.connection, x.root, 1);
+        Desk.cookie = RequestMonitors(x.connection, x.root);
     Desk.workArea = xcb_ewmh_get_workarea(&x.ewmh, x.screenNumber);
     Desk.currentDesktop = xcb_ewmh_get_current_desktop(&x.ewmh, x.screenNumber);
     Desk.rootAttributes = xcb_get_window_attributes(x.connection, x.root);
