@@ -144,7 +144,9 @@ class BesideAPanel(unittest.TestCase):
             window = desk.open(b"Beside a panel", at=(150, 120))
             # A manager that publishes its work area takes the panel in in its own time.
             if MANAGER not in ("none", "i3"):  # i3 publishes none
-                desktop.wait_for(lambda: (0, 0) != work_area_corner(desk.env))
+                reserved = 1 if edge == "top" else 0
+                self.assertTrue(desktop.wait_for(lambda: work_area_corner(desk.env)[reserved] >= panel_size),
+                                "the manager did not take the panel in")
             _, _, status, out, err = desktop.answer(TOPLEFT, desk.env,
                                                     lambda titles: b"%d\n" % titles.index(b"Beside a panel"))
             self.assertEqual((status, out, err), (0, b"", b""))
