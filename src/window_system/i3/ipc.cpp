@@ -153,6 +153,33 @@ std::optional<std::string> Connection::Ask(std::uint32_t type, std::string_view 
     return std::move(reply->payload);
 }
 
+std::vector<ShownWorkspace> ShownWorkspaces(Connection& ipc, int timeoutMs)
+{
+    std::vector<ShownWorkspace> shown;
+    std::optional<std::string> reply = ipc.Ask(GetWorkspaces, "", timeoutMs);
+    if (!reply)
+        return shown;
+    reply->reserve(reply->size() + simdjson::SIMDJSON_PADDING);
+    simdjson::dom::parser parser;
+    simdjson::dom::array workspaces;
+    if (parser.parse(*reply).get_array().get(workspaces))
+        return shown;
+    for (const simdjson::dom::element workspace : workspaces) {
+        bool visible = false;
+        std::string_view output;
+        std::int64_t r[4] = {};
+        const char* keys[4] = {"x", "y", "width", "height"};
+        bool read =
+            !workspace["visible"].get_bool().get(visible) && visible && !workspace["output"].get_string().get(output);
+        for (int i = 0; i < 4 && read; ++i)
+            read = !workspace["rect"][keys[i]].get_int64().get(r[i]);
+        if (read && r[2] > 0 && r[3] > 0)
+            shown.push_back({std::string(output), static_cast<int>(r[0]), static_cast<int>(r[1]),
+                             static_cast<int>(r[2]), static_cast<int>(r[3])});
+    }
+    return shown;
+}
+
 std::string CommandError(std::string_view reply)
 {
     simdjson::dom::parser parser;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace i3ipc {
 
@@ -49,6 +50,16 @@ private:
     bool Send(std::uint32_t type, std::string_view payload, int timeoutMs);
     int socket_;
 };
+
+// A workspace on show: its output's name and the rectangle it leaves its windows (the output less
+// the bars).
+struct ShownWorkspace {
+    std::string output;
+    int x, y, width, height;
+};
+// The workspaces on show, one an output; empty where the answer does not come within timeoutMs or
+// cannot be read.
+std::vector<ShownWorkspace> ShownWorkspaces(Connection& ipc, int timeoutMs);
 
 // The first error in the reply to RUN_COMMAND (a JSON array of one result per command); empty
 // when every command succeeded. A reply that cannot be read is an error of its own.

@@ -38,23 +38,10 @@ const std::vector<Monitor>& ReadOutputs()
         Outputs->push_back({std::string(name), area, area, primary});
     }
     // A workspace answer that cannot be read leaves each output whole.
-    std::optional<std::string> shown = Ipc->Ask(i3ipc::GetWorkspaces, "", AnswerMs);
-    if (!shown)
-        return *Outputs;
-    shown->reserve(shown->size() + simdjson::SIMDJSON_PADDING);
-    simdjson::dom::array workspaces;
-    if (parser.parse(*shown).get_array().get(workspaces))
-        return *Outputs;
-    for (const simdjson::dom::element workspace : workspaces) {
-        bool visible = false;
-        std::string_view output;
-        if (workspace["visible"].get_bool().get(visible) || !visible || workspace["output"].get_string().get(output))
-            continue;
-        const Box rect = BoxOf(workspace, "rect");
+    for (const i3ipc::ShownWorkspace& shown : i3ipc::ShownWorkspaces(*Ipc, AnswerMs))
         for (Monitor& monitor : *Outputs)
-            if (monitor.name == output && rect.width > 0 && rect.height > 0)
-                monitor.work = {rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
-    }
+            if (monitor.name == shown.output)
+                monitor.work = {shown.x, shown.y, shown.x + shown.width, shown.y + shown.height};
     return *Outputs;
 }
 

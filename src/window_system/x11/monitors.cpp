@@ -19,8 +19,6 @@
 #include <optional>
 #include <string>
 
-#include <simdjson.h>
-
 #include "window_system/i3/ipc.h"
 #include "window_system/x11/display.h"
 
@@ -113,27 +111,12 @@ void TakeOffI3Bars(const std::string& socket, std::vector<Monitor>& monitors)
 {
     constexpr int AnswerMs = 1000;
     std::optional<i3ipc::Connection> i3 = i3ipc::Connection::Open(socket);
-    std::optional<std::string> reply = i3 ? i3->Ask(i3ipc::GetWorkspaces, "", AnswerMs) : std::nullopt;
-    if (!reply)
+    if (!i3)
         return;
-    reply->reserve(reply->size() + simdjson::SIMDJSON_PADDING);
-    simdjson::dom::parser parser;
-    simdjson::dom::array workspaces;
-    if (parser.parse(*reply).get_array().get(workspaces))
-        return;
-    for (const simdjson::dom::element workspace : workspaces) {
-        bool visible = false;
-        std::int64_t r[4] = {};
-        const char* keys[4] = {"x", "y", "width", "height"};
-        bool read = !workspace["visible"].get_bool().get(visible) && visible;
-        for (int i = 0; i < 4 && read; ++i)
-            read = !workspace["rect"][keys[i]].get_int64().get(r[i]);
-        if (!read)
-            continue;
-        const RECT shown{static_cast<LONG>(r[0]), static_cast<LONG>(r[1]), static_cast<LONG>(r[0] + r[2]),
-                         static_cast<LONG>(r[1] + r[3])};
+    for (const i3ipc::ShownWorkspace& shown : i3ipc::ShownWorkspaces(*i3, AnswerMs)) {
+        const RECT area{shown.x, shown.y, shown.x + shown.width, shown.y + shown.height};
         for (Monitor& monitor : monitors)
-            if (const RECT work = Intersection(monitor.work, shown); !Empty(work))
+            if (const RECT work = Intersection(monitor.work, area); !Empty(work))
                 monitor.work = work;
     }
 }
