@@ -8,6 +8,9 @@
 //   close APP_ID             -> ok
 //   minimise APP_ID          -> ok     asks the compositor to minimise it
 //   many N PREFIX            -> ok     N windows titled PREFIX0, PREFIX1, ..., 64x48, all shown
+//   panel top|left N         -> ok     a panel along that edge of the first output, N pixels deep,
+//                                      reserving its strip (a layer-shell surface with an exclusive
+//                                      zone); it stays until the program ends
 // Each window's app_id is "topleft.test.N", N counting from 0. Whatever went wrong is the reply
 // instead: "error " and what it was. The program ends when its standard input closes.
 #include <poll.h>
@@ -24,8 +27,10 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "hex_text.h"
+#include "layer-shell-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace {
@@ -34,6 +39,7 @@ wl_display* Display;
 wl_compositor* Compositor;
 wl_shm* Shm;
 xdg_wm_base* WmBase;
+zwlr_layer_shell_v1* LayerShell; // where the compositor offers panels to its clients
 
 struct Window {
     std::string appId;
@@ -45,6 +51,12 @@ struct Window {
     bool shown = false;
 };
 std::map<std::string, std::unique_ptr<Window>> Windows;
+struct Panel {
+    wl_surface* surface = nullptr;
+    zwlr_layer_surface_v1* layer = nullptr;
+    bool shown = false;
+};
+std::vector<std::unique_ptr<Panel>> Panels;
 int Opened = 0;
 // The first thing that went wrong since the last reply, which reports it.
 std::string Failure;
@@ -75,8 +87,8 @@ bool Flush()
     return true;
 }
 
-// One buffer of the window's size, a light grey, released by the compositor when it is done.
-void Draw(Window& window, int width, int height)
+// One buffer of the surface's size, a light grey, released by the compositor when it is done.
+void Draw(wl_surface* surface, int width, int height)
 {
     const int stride = width * 4, size = stride * height;
     const int memory = memfd_create("wl_desktop", MFD_CLOEXEC);
@@ -95,9 +107,9 @@ void Draw(Window& window, int width, int height)
     close(memory);
     static const wl_buffer_listener released = {[](void*, wl_buffer* done) { wl_buffer_destroy(done); }};
     wl_buffer_add_listener(buffer, &released, nullptr);
-    wl_surface_attach(window.surface, buffer, 0, 0);
-    wl_surface_damage_buffer(window.surface, 0, 0, width, height);
-    wl_surface_commit(window.surface);
+    wl_surface_attach(surface, buffer, 0, 0);
+    wl_surface_damage_buffer(surface, 0, 0, width, height);
+    wl_surface_commit(surface);
     Flush();
 }
 
@@ -116,10 +128,20 @@ const xdg_surface_listener ShellListener = {
     [](void* data, xdg_surface* shell, std::uint32_t serial) {
         auto* window = static_cast<Window*>(data);
         xdg_surface_ack_configure(shell, serial);
-        Draw(*window, window->pendingWidth > 0 ? window->pendingWidth : window->width,
+        Draw(window->surface, window->pendingWidth > 0 ? window->pendingWidth : window->width,
              window->pendingHeight > 0 ? window->pendingHeight : window->height);
         window->shown = true;
     },
+};
+
+const zwlr_layer_surface_v1_listener PanelListener = {
+    [](void* data, zwlr_layer_surface_v1* layer, std::uint32_t serial, std::uint32_t width, std::uint32_t height) {
+        auto* panel = static_cast<Panel*>(data);
+        zwlr_layer_surface_v1_ack_configure(layer, serial);
+        Draw(panel->surface, static_cast<int>(width), static_cast<int>(height));
+        panel->shown = true;
+    },
+    [](void*, zwlr_layer_surface_v1*) {}, // closed: the test's panel lives as long as the program
 };
 
 const xdg_wm_base_listener WmBaseListener = {
@@ -134,6 +156,9 @@ const wl_registry_listener RegistryListener = {
             Shm = static_cast<wl_shm*>(wl_registry_bind(registry, name, &wl_shm_interface, 1));
         else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0)
             WmBase = static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
+        else if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0)
+            LayerShell = static_cast<zwlr_layer_shell_v1*>(
+                wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1));
     },
     [](void*, wl_registry*, std::uint32_t) {},
 };
@@ -159,6 +184,29 @@ Window& Open(const std::string* title, int width, int height)
     return opened;
 }
 
+// A panel along the top or left edge, N deep and as long as the edge, above the windows.
+void OpenPanel(const std::string& edge, int depth)
+{
+    enum : std::uint32_t { Top = 1, Bottom = 2, Left = 4, Right = 8 }; // the protocol's anchors
+    enum : std::uint32_t { TopLayer = 2 };
+    if (!LayerShell || (edge != "top" && edge != "left") || depth <= 0) {
+        Fail(LayerShell ? "panel top|left DEPTH" : "the compositor offers no layer shell");
+        return;
+    }
+    auto panel = std::make_unique<Panel>();
+    panel->surface = wl_compositor_create_surface(Compositor);
+    panel->layer = zwlr_layer_shell_v1_get_layer_surface(LayerShell, panel->surface, nullptr, TopLayer, "panel");
+    zwlr_layer_surface_v1_add_listener(panel->layer, &PanelListener, panel.get());
+    const bool top = edge == "top";
+    // The length is left to the compositor (0), stretched between the two anchored ends.
+    zwlr_layer_surface_v1_set_anchor(panel->layer, top ? Top | Left | Right : Left | Top | Bottom);
+    zwlr_layer_surface_v1_set_size(panel->layer, top ? 0 : static_cast<std::uint32_t>(depth),
+                                   top ? static_cast<std::uint32_t>(depth) : 0);
+    zwlr_layer_surface_v1_set_exclusive_zone(panel->layer, depth);
+    wl_surface_commit(panel->surface);
+    Panels.push_back(std::move(panel));
+}
+
 void Close(Window& window)
 {
     xdg_toplevel_destroy(window.toplevel);
@@ -173,6 +221,8 @@ void Settle()
         bool all = true;
         for (const auto& entry : Windows)
             all = all && entry.second->shown;
+        for (const auto& panel : Panels)
+            all = all && panel->shown;
         if (all || !Failure.empty())
             break;
         if (!Flush() || wl_display_dispatch(Display) < 0) {
@@ -259,6 +309,11 @@ int main()
                     if ((i + 1) % Batch == 0)
                         Settle();
                 }
+            } else if (command == "panel") {
+                std::string edge;
+                int depth = 0;
+                words >> edge >> depth;
+                OpenPanel(edge, depth);
             } else {
                 reply = "unknown command";
             }

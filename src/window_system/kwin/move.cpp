@@ -40,14 +40,16 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         ")\n"
         "            c = all[i];\n"
         "    if (!c) { report({gone: true}); return; }\n";
-    // What came of it: the frame, whether it is the active window, minimised, above the rest.
+    // What came of it: the frame, whether it is the active window, minimised, above the rest. What
+    // KWin keeps in a higher layer of its own (panels, layer-shell surfaces, keep-above windows)
+    // stays above by its rules and is not counted.
     const std::string state =
         "    function state() {\n"
         "        var g = c.frameGeometry, top = true;\n"
         "        for (var i = 0; i < all.length; ++i) {\n"
         "            var o = all[i];\n"
-        "            if (o !== c && o.stackingOrder > c.stackingOrder && !o.keepAbove && !o.dock\n"
-        "                && !o.notification && !o.criticalNotification && !o.onScreenDisplay\n"
+        "            if (o !== c && o.stackingOrder > c.stackingOrder && !(o.layer > c.layer) && !o.keepAbove\n"
+        "                && !o.dock && !o.notification && !o.criticalNotification && !o.onScreenDisplay\n"
         "                && !o.tooltip && !o.popupWindow && !o.minimized && o.transientFor !== c)\n"
         "                top = false;\n"
         "        }\n"
