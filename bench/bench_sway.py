@@ -72,13 +72,19 @@ def main():
         tools = [("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
                  ("topleft (list only)", [TOPLEFT], b"x", 1),
                  ("swaymsg -t get_tree", ["swaymsg", "-t", "get_tree"], b"", 0)]
-        print(f"{'tool':<26} {'median ms':>10} {'x first':>8} {'peak KiB':>9} {'bytes out':>10}")
+        print(f"{'tool':<26} {'median ms':>10} {'x first':>8} {'range ms':>13} {'peak KiB':>9} {'bytes out':>10}")
+        # Alternating rounds, one run of each per round: a slow moment of the machine falls on all.
+        runs = {name: [] for name, _, _, _ in tools}
+        for _ in range(9):
+            for name, command, typed, expected in tools:
+                runs[name].append(run_measured(name, command, desk.env, typed, expected))
         medians = {}
-        for name, command, typed, expected in tools:
-            runs = [run_measured(name, command, desk.env, typed, expected) for _ in range(9)]
-            medians[name] = statistics.median(r[0] for r in runs)
+        for name, _, _, _ in tools:
+            times = [r[0] for r in runs[name]]
+            medians[name] = statistics.median(times)
             print(f"{name:<26} {medians[name] * 1000:>10.1f} {medians[name] / medians[tools[0][0]]:>8.2f} "
-                  f"{max(r[1] for r in runs):>9} {runs[-1][2]:>10}", flush=True)
+                  f"{min(times) * 1000:>6.1f}-{max(times) * 1000:<6.1f} "
+                  f"{max(r[1] for r in runs[name]):>9} {runs[name][-1][2]:>10}", flush=True)
         print(f"# topleft (list, move 0) / swaymsg -t get_tree = "
               f"{medians[tools[0][0]] / medians['swaymsg -t get_tree']:.2f}x")
     except desktop.SetupError as error:

@@ -45,6 +45,7 @@ options.add_argument("--spread", action="store_true",
 ARGS = options.parse_args()
 TOPLEFT = ARGS.topleft or os.path.join(BUILD, "topleft")
 FIXTURE = ARGS.fixture or os.path.join(BUILD, "tests", "x11", "x_desktop")
+LINKED = "floor_list, topleft's libraries"
 DELAY = 0.025  # seconds added to every answer of the server when counting round trips
 CPU = None if ARGS.spread else "0"
 
@@ -71,16 +72,21 @@ def run_measured(name, command, env, typed, expected):
 
 
 def compare(count, tools, env, repeats):
-    """Times each (name, command, typed, exit status) in turn; prints a row each and returns the
-    medians."""
+    """Times each (name, command, typed, exit status) `repeats` times, in alternating rounds (one
+    run of each per round, so that a slow moment of the machine falls on all of them); prints a row
+    each, with the spread of its runs, and returns the medians."""
+    runs = {name: [] for name, _, _, _ in tools}
+    for _ in range(repeats):
+        for name, command, typed, expected in tools:
+            runs[name].append(run_measured(name, command, env, typed, expected))
     medians = {}
-    for name, command, typed, expected in tools:
-        runs = [run_measured(name, command, env, typed, expected) for _ in range(repeats)]
-        median = statistics.median(r[0] for r in runs)
-        medians[name] = median
-        ratio = median / medians[tools[0][0]]
-        print(f"{count:>8} {name:<30} {median * 1000:>10.1f} {ratio:>10.2f} "
-              f"{max(r[1] for r in runs):>9} {runs[-1][2]:>7}", flush=True)
+    for name, _, _, _ in tools:
+        times = [r[0] for r in runs[name]]
+        medians[name] = statistics.median(times)
+        ratio = medians[name] / medians[tools[0][0]]
+        print(f"{count:>8} {name:<30} {medians[name] * 1000:>10.1f} {ratio:>10.2f} "
+              f"{min(times) * 1000:>6.1f}-{max(times) * 1000:<6.1f} "
+              f"{max(r[1] for r in runs[name]):>9} {runs[name][-1][2]:>7}", flush=True)
     return medians
 
 
@@ -104,7 +110,8 @@ def check_windows(desk, count):
 
 
 def header():
-    print(f"{'windows':>8} {'tool':<30} {'median ms':>10} {'x first':>10} {'peak KiB':>9} {'lines':>7}")
+    print(f"{'windows':>8} {'tool':<30} {'median ms':>10} {'x first':>10} {'range ms':>13} {'peak KiB':>9} "
+          f"{'lines':>7}")
 
 
 def managed(count):
@@ -134,7 +141,7 @@ def managed(count):
                                    b"", 0)], desk.env, 7)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
         listing, moving = round_trips(desk.env, proxy, b"x", 1), round_trips(desk.env, proxy, lowest, 0)
-        print(f"# round trips: listing {listing:.1f}, listing and verified move {moving:.1f} "
+        print(f"# round trips: listing {listing:.1f}, the verified move {moving - listing:.1f} "
               f"({DELAY * 1000:.0f} ms added per answer)")
         for moved in ("lowest", "0"):
             whole = medians[f"topleft (list, move {moved})"]
@@ -156,14 +163,19 @@ def unmanaged(count, floor):
         print(f"# {count} windows, no window manager", flush=True)
         check_windows(desk, count)
         header()
-        medians = compare(count, [("topleft (list only)", [TOPLEFT], b"x", 1),
+        medians = compare(count, [("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
                                   ("floor_list", [floor], b"", 0),
-                                  ("floor_list -t", [floor, "-t"], b"", 0)], desk.env, 9)
+                                  ("topleft (list only)", [TOPLEFT], b"x", 1),
+                                  (LINKED, [floor + "-linked"], b"", 0)], desk.env, 15)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
-        print(f"# round trips: listing {round_trips(desk.env, proxy, b'x', 1):.1f} "
+        listing, moving = round_trips(desk.env, proxy, b"x", 1), round_trips(desk.env, proxy, b"0\n", 0)
+        print(f"# round trips: listing {listing:.1f}, the verified move {moving - listing:.1f} "
               f"({DELAY * 1000:.0f} ms added per answer)")
-        print(f"# at {count} with no manager: topleft (list only) / floor_list = "
-              f"{medians['topleft (list only)'] / medians['floor_list']:.2f}x", flush=True)
+        whole, listing = medians["topleft (list, move 0)"], medians["topleft (list only)"]
+        print(f"# at {count} with no manager: topleft (list, move 0) / floor_list = "
+              f"{whole / medians['floor_list']:.2f}x, / floor_list with topleft's libraries = "
+              f"{whole / medians[LINKED]:.2f}x; topleft (list only) / floor_list = "
+              f"{listing / medians['floor_list']:.2f}x", flush=True)
     finally:
         if proxy:
             proxy.close()
@@ -179,6 +191,11 @@ def main():
         floor = os.path.join(folder, "floor_list")
         subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor_list.c"), "-lxcb"],
                        check=True)
+        # The same lister loading the shared libraries topleft loads: what starting such a
+        # program costs before it does anything.
+        subprocess.run(["c++", "-O2", "-x", "c", "-o", floor + "-linked", os.path.join(HERE, "floor_list.c"),
+                        "-Wl,--no-as-needed", "-lxcb", "-lxcb-ewmh", "-lxcb-icccm", "-lxcb-randr",
+                        "-lxcb-xinerama", "-lsimdjson", "-lsystemd"], check=True)
         try:
             if ARGS.managed:
                 managed(ARGS.managed)

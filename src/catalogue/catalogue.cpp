@@ -30,12 +30,20 @@ BOOL CALLBACK CatalogueWindowProc(HWND window, LPARAM /*context*/)
         return TRUE;
 
     // Where the listing goes and how its titles are encoded, asked once, with its first line.
+    // Through a pipe or into a file it goes out in large writes: stdio's few kilobytes would wake
+    // the reader every few dozen lines of a long listing.
     if (ListedWindowCount == 0) {
         terminal = ListingOnATerminal();
         utf8 = GetACP() == CP_UTF8;
+        static char buffer[1 << 16];
+        if (!terminal)
+            std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     }
     WindowCatalogue.push_back(window);
-    std::printf("Window[%d]: %s\n", ListedWindowCount, VisibleTitle(title, terminal, utf8).c_str());
+    if (ShownAsItIs(title, terminal, utf8))
+        std::printf("Window[%d]: %s\n", ListedWindowCount, title);
+    else
+        std::printf("Window[%d]: %s\n", ListedWindowCount, VisibleTitle(title, terminal, utf8).c_str());
     ++ListedWindowCount;
     return TRUE;
 }

@@ -1,6 +1,7 @@
 // Title decoding: bounded at every step by the caller's limit, whatever the property holds.
 #include "window_system/title.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -126,6 +127,15 @@ std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, 
     const std::size_t room = limit - 1;
     const std::size_t enough = room + 4;
     const std::size_t length = property.length;
+    // Most titles are whole and fit: UTF-8 as it is, or Latin-1 that is all ASCII.
+    if (!property.truncated && length <= room &&
+        (property.type == atoms.utf8String ||
+         (property.type == atoms.string &&
+          std::all_of(property.bytes, property.bytes + length, [](std::uint8_t byte) { return byte < 0x80; })))) {
+        std::memcpy(out, property.bytes, length);
+        out[length] = '\0';
+        return length;
+    }
     std::string text;
     if (property.type == atoms.utf8String) {
         text.assign(reinterpret_cast<const char*>(property.bytes), length < enough ? length : enough);
@@ -157,24 +167,44 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
     return written;
 }
 
+namespace {
+
+// How many bytes from c on are written escaped: 0, or those of one control character.
+int ControlLength(const char* c, bool terminal, bool utf8)
+{
+    const auto byte = static_cast<unsigned char>(c[0]);
+    const auto next = static_cast<unsigned char>(c[1]);
+    if (byte == '\n' || byte == '\r' || (terminal && (byte < 0x20 || byte == 0x7F)))
+        return 1;
+    if (terminal && utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F)
+        return 2;
+    return 0;
+}
+
+} // namespace
+
+bool ShownAsItIs(const char* title, bool terminal, bool utf8)
+{
+    for (const char* c = title; *c; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if ((byte < 0x20 || byte == 0x7F || byte == 0xC2) && ControlLength(c, terminal, utf8))
+            return false;
+    }
+    return true;
+}
+
 std::string VisibleTitle(const char* title, bool terminal, bool utf8)
 {
     std::string visible;
-    const auto escape = [&visible](unsigned char byte) {
-        constexpr char Digits[] = "0123456789abcdef";
-        visible += {'\\', 'x', Digits[byte >> 4], Digits[byte & 0xF]};
-    };
     for (const char* c = title; *c; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        const auto next = static_cast<unsigned char>(c[1]);
-        if (byte == '\n' || byte == '\r' || (terminal && (byte < 0x20 || byte == 0x7F))) {
-            escape(byte);
-        } else if (terminal && utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            escape(byte);
-            escape(next);
-            ++c;
-        } else {
+        const int control = ControlLength(c, terminal, utf8);
+        if (!control)
             visible.push_back(*c);
+        for (int i = 0; i < control; ++i) {
+            constexpr char Digits[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(*c);
+            visible += {'\\', 'x', Digits[byte >> 4], Digits[byte & 0xF]};
+            c += i + 1 < control;
         }
     }
     return visible;

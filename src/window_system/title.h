@@ -37,6 +37,9 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
 // else, invalid UTF-8 and backslashes included, is written as it is.
 std::string VisibleTitle(const char* title, bool terminal, bool utf8 = true);
 
+// Whether VisibleTitle would write the title as it is.
+bool ShownAsItIs(const char* title, bool terminal, bool utf8 = true);
+
 // A title as a message shows it: in double quotes, written as for a terminal.
 std::string QuotedTitle(const char* title, bool utf8 = true);
 

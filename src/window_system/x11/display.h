@@ -33,6 +33,9 @@ struct Display {
     xcb_atom_t staysOnTop = XCB_NONE;
     xcb_atom_t takeFocus = XCB_NONE;
     TitleAtoms titleAtoms{};
+    // The window through which the manager announced itself when the listing was made
+    // (_NET_SUPPORTING_WM_CHECK): the move asks it, with the rest, whether it is still there.
+    xcb_window_t wmCheck = XCB_NONE;
 
     ~Display();
 };
@@ -71,7 +74,8 @@ bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttribute
 std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_window_t>& topLevel,
                                          const std::vector<xcb_window_t>& managed);
 
-// Sends the request for the monitors' layout, once, to be read when a move asks for it.
+// Sends the request for the monitors' layout, to be read when a move asks for it; again where the
+// replies already there are more than a moment old.
 void AskForMonitors(Display& x);
 
 // The root's child that contains the window: its frame under a reparenting window manager;

@@ -196,10 +196,11 @@ FramesOfManagedClients(Display& x, const std::vector<xcb_window_t>& managed, std
 
 } // namespace
 
-// The client the manager lists inside each window comes first; then the window itself when it
-// carries WM_STATE; then the first descendant carrying WM_STATE, searched breadth first one level
-// at a time, every level in one batch. Asking the manager first spares a descent into every
-// frame's decorations.
+// The client the manager lists inside each window comes first. A manager that lists its clients
+// frames no others: any other window is its own or one it leaves alone. Without such a list, the
+// window itself when it carries WM_STATE; then the first descendant carrying WM_STATE, searched
+// breadth first one level at a time, every level in one batch. Asking the manager first spares a
+// descent into every frame's decorations.
 std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_window_t>& topLevel,
                                          const std::vector<xcb_window_t>& managed)
 {
@@ -217,7 +218,7 @@ std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_windo
                 std::lower_bound(frameClient.begin(), frameClient.end(), std::make_pair(topLevel[i], xcb_window_t{0}));
             if (framed != frameClient.end() && framed->first == topLevel[i])
                 clients[i] = framed->second;
-            else
+            else if (managed.empty())
                 unknown.push_back({i, topLevel[i]});
         }
         std::vector<xcb_get_property_cookie_t> states;
@@ -302,7 +303,10 @@ bool RequestListing(Display& x, Walk& walk)
     const xcb_query_tree_cookie_t rootTree = xcb_query_tree(x.connection, x.root);
     const xcb_get_property_cookie_t clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
     const xcb_get_window_attributes_cookie_t rootAttributes = xcb_get_window_attributes(x.connection, x.root);
+    const xcb_get_property_cookie_t check = xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root);
     const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, rootTree, nullptr)};
+    if (!xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, check, &x.wmCheck, nullptr))
+        x.wmCheck = XCB_NONE;
     std::vector<xcb_window_t> managed;
     xcb_ewmh_get_windows_reply_t list;
     if (xcb_ewmh_get_client_list_reply(&x.ewmh, clientList, &list, nullptr)) {

@@ -69,9 +69,9 @@ bool StaysAbove(Display& x, const xcb_get_property_reply_t* type, const xcb_get_
 // The first normal window stacked above the frame, or XCB_NONE when there is none. Windows one
 // cannot see, override-redirect ones (menus, tooltips), the manager's own windows, docks, windows
 // that asked to stay above, the window's own dialogs, and windows that appeared since the move
-// began (not among `present`) may be above it.
+// began (not among `present`) may be above it. Unless asked to judge, any window above counts.
 xcb_window_t NormalWindowAbove(Display& x, const xcb_query_tree_reply_t* tree, xcb_window_t frame, xcb_window_t client,
-                               bool managerRunning, const std::vector<xcb_window_t>& present)
+                               bool managerRunning, const std::vector<xcb_window_t>& present, bool judge)
 {
     const xcb_window_t* children = xcb_query_tree_children(tree);
     const int count = xcb_query_tree_children_length(tree);
@@ -82,6 +82,8 @@ xcb_window_t NormalWindowAbove(Display& x, const xcb_query_tree_reply_t* tree, x
     for (const xcb_window_t* other = children + count; other-- != position + 1;)
         if (std::binary_search(present.begin(), present.end(), *other))
             above.push_back(*other);
+    if (!judge)
+        return above.empty() ? XCB_NONE : above.front(); // taken as covering it, unlooked at
 
     // From the top down, a few at a time: one normal window is enough to know, and a window not
     // yet raised has thousands above it.
@@ -136,15 +138,25 @@ struct Memory {
     xcb_window_t parent = XCB_NONE, frame = XCB_NONE;
     Seen seen;
     Clock::time_point at;
+    // The desktop as the last look at the move found it, for the same client.
+    bool desktopKnown = false;
+    Desktop desktop;
+    Clock::time_point desktopAt;
 };
 Memory Last;
 constexpr milliseconds Fresh{100};
 
-} // namespace
+// The requests of a look at the desktop, sent.
+struct DesktopAsked {
+    xcb_window_t stamp;
+    xcb_get_window_attributes_cookie_t rootAttributes;
+    xcb_get_property_cookie_t check, supported, i3Socket, wmState, normalHints, hints, protocols, clientList;
+    xcb_query_tree_cookie_t rootTree;
+    xcb_get_property_cookie_t knownCheck; // the check window the listing met, asked whether it points at itself
+};
 
-Desktop LookAtDesktop(Display& x, xcb_window_t client)
+DesktopAsked AskDesktop(Display& x, xcb_window_t client)
 {
-    const Waiting wait;
     xcb_connection_t* c = x.connection;
     // A window of our own, never mapped, whose property change the server stamps with its time.
     const xcb_window_t stamp = xcb_generate_id(c);
@@ -152,17 +164,26 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
     xcb_create_window(c, 0, stamp, x.root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
                       XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, stampOptions);
     xcb_change_property(c, XCB_PROP_MODE_APPEND, stamp, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
-    const auto rootAttributes = xcb_get_window_attributes(c, x.root);
-    const auto check = xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root);
-    const auto supported = xcb_ewmh_get_supported(&x.ewmh, x.screenNumber);
-    const auto i3Socket = xcb_get_property(c, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
-    const auto wmState = xcb_get_property(c, 0, client, x.wmState, x.wmState, 0, 1);
-    const auto normalHints = xcb_icccm_get_wm_normal_hints(c, client);
-    const auto hints = xcb_icccm_get_wm_hints(c, client);
-    const auto protocols = xcb_icccm_get_wm_protocols(c, client, x.ewmh.WM_PROTOCOLS);
-    const auto rootTree = xcb_query_tree(c, x.root);
-    const auto clientList = xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber);
+    return {stamp,
+            xcb_get_window_attributes(c, x.root),
+            xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root),
+            xcb_ewmh_get_supported(&x.ewmh, x.screenNumber),
+            xcb_get_property(c, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+            xcb_get_property(c, 0, client, x.wmState, x.wmState, 0, 1),
+            xcb_icccm_get_wm_normal_hints(c, client),
+            xcb_icccm_get_wm_hints(c, client),
+            xcb_icccm_get_wm_protocols(c, client, x.ewmh.WM_PROTOCOLS),
+            xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber),
+            xcb_query_tree(c, x.root),
+            x.wmCheck != XCB_NONE ? xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.wmCheck) : xcb_get_property_cookie_t{}};
+}
 
+// Reads the desktop; the root's children, read for it, are handed on through `keepTree`.
+Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_reply_t>* keepTree = nullptr)
+{
+    xcb_connection_t* c = x.connection;
+    const auto& [stamp, rootAttributes, check, supported, i3Socket, wmState, normalHints, hints, protocols, clientList,
+                 rootTree, knownCheck] = asked;
     Desktop desktop;
     desktop.managerRunning = ManagerRunning(x, rootAttributes);
     xcb_window_t checkWindow = XCB_NONE;
@@ -197,7 +218,7 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
         xcb_icccm_get_wm_protocols_reply_wipe(&offered);
     }
     desktop.focusable = !refusesInput || takesFocus;
-    const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, rootTree, nullptr)};
+    Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, rootTree, nullptr)};
     if (tree) {
         const xcb_window_t* children = xcb_query_tree_children(tree.get());
         desktop.present.assign(children, children + xcb_query_tree_children_length(tree.get()));
@@ -207,6 +228,8 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
         desktop.present.insert(desktop.present.end(), list.windows, list.windows + list.windows_len);
         xcb_ewmh_get_windows_reply_wipe(&list);
     }
+    // The stamp is no window of the desktop's.
+    desktop.present.erase(std::remove(desktop.present.begin(), desktop.present.end(), stamp), desktop.present.end());
     std::sort(desktop.present.begin(), desktop.present.end());
     // The stamp's event came before the replies read above.
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) {
@@ -217,60 +240,90 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client)
     }
     xcb_destroy_window(c, stamp);
 
-    // A check window that does not point at itself is left over from a manager that has gone.
+    // A check window that does not point at itself is left over from a manager that has gone. The
+    // one the listing met was asked with the rest; another one is asked now.
     xcb_window_t self = XCB_NONE;
+    const bool known = knownCheck.sequence && announced && checkWindow == x.wmCheck;
+    if (knownCheck.sequence && !known)
+        xcb_discard_reply(c, knownCheck.sequence);
     const bool live = announced &&
-        xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, xcb_ewmh_get_supporting_wm_check(&x.ewmh, checkWindow), &self,
-                                               nullptr) &&
+        xcb_ewmh_get_supporting_wm_check_reply(
+            &x.ewmh, known ? knownCheck : xcb_ewmh_get_supporting_wm_check(&x.ewmh, checkWindow), &self, nullptr) &&
         self == checkWindow;
     if (!live || !desktop.managerRunning)
         desktop.moveResize = desktop.activate = desktop.restack = false;
     if (desktop.i3Socket.empty() && desktop.managerRunning)
         if (const char* socketPath = std::getenv("I3SOCK"))
             desktop.i3Socket = socketPath;
+    if (keepTree)
+        *keepTree = std::move(tree);
     return desktop;
 }
 
-// Reads where the window is; given the windows present when the move began, also whether it is
-// on top of them and active.
-Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present)
-{
-    const Waiting wait;
-    const bool managerRunning = desktop.managerRunning;
-    const bool stacking = present != nullptr;
-    xcb_connection_t* c = x.connection;
-    const auto geometry = xcb_get_geometry(c, client);
-    const auto origin = xcb_translate_coordinates(c, client, x.root, 0, 0);
-    const auto frameExtents = xcb_ewmh_get_frame_extents(&x.ewmh, client);
-    const auto shadowExtents = xcb_get_property(c, 0, client, x.gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4);
-    const auto attributes = xcb_get_window_attributes(c, client);
-    const auto parent = xcb_query_tree(c, client);
-    // The frame it was in last time, asked for at once: it is most likely where it still is.
-    const bool knownFrame = Last.client == client && Last.frame != XCB_NONE && Last.frame != client;
-    const auto lastFrame = knownFrame ? xcb_get_geometry(c, Last.frame) : xcb_get_geometry_cookie_t{};
-    xcb_query_tree_cookie_t rootTree{};
-    xcb_get_property_cookie_t active{};
-    xcb_get_input_focus_cookie_t focus{};
-    if (stacking) {
-        rootTree = xcb_query_tree(c, x.root);
-        active = xcb_ewmh_get_active_window(&x.ewmh, x.screenNumber);
-        focus = xcb_get_input_focus(c);
-    }
+// The requests of a look at the window, sent.
+struct SeenAsked {
+    xcb_get_geometry_cookie_t geometry;
+    xcb_translate_coordinates_cookie_t origin;
+    xcb_get_property_cookie_t frameExtents, shadowExtents;
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_query_tree_cookie_t parent;
+    bool knownFrame, stacking, ownTree;
+    xcb_get_geometry_cookie_t lastFrame;
+    xcb_query_tree_cookie_t rootTree;
+    xcb_get_property_cookie_t active;
+    xcb_get_input_focus_cookie_t focus;
+};
 
+// With `ownTree` false, the root's children come from elsewhere (a look at the desktop).
+SeenAsked AskSeen(Display& x, xcb_window_t client, bool stacking, bool ownTree = true)
+{
+    xcb_connection_t* c = x.connection;
+    SeenAsked asked{};
+    asked.geometry = xcb_get_geometry(c, client);
+    asked.origin = xcb_translate_coordinates(c, client, x.root, 0, 0);
+    asked.frameExtents = xcb_ewmh_get_frame_extents(&x.ewmh, client);
+    asked.shadowExtents = xcb_get_property(c, 0, client, x.gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4);
+    asked.attributes = xcb_get_window_attributes(c, client);
+    asked.parent = xcb_query_tree(c, client);
+    // The frame it was in last time, asked for at once: it is most likely where it still is.
+    asked.knownFrame = Last.client == client && Last.frame != XCB_NONE && Last.frame != client;
+    if (asked.knownFrame)
+        asked.lastFrame = xcb_get_geometry(c, Last.frame);
+    asked.stacking = stacking;
+    asked.ownTree = ownTree;
+    if (stacking) {
+        if (ownTree)
+            asked.rootTree = xcb_query_tree(c, x.root);
+        asked.active = xcb_ewmh_get_active_window(&x.ewmh, x.screenNumber);
+        asked.focus = xcb_get_input_focus(c);
+    }
+    return asked;
+}
+
+Seen ReadSeen(Display& x, xcb_window_t client, const SeenAsked& asked, const Desktop& desktop,
+              const std::vector<xcb_window_t>* present, bool judge, const xcb_query_tree_reply_t* rootTree = nullptr)
+{
+    xcb_connection_t* c = x.connection;
     Seen seen;
-    const Owned<xcb_get_geometry_reply_t> own{xcb_get_geometry_reply(c, geometry, nullptr)};
-    const Owned<xcb_translate_coordinates_reply_t> place{xcb_translate_coordinates_reply(c, origin, nullptr)};
-    const Owned<xcb_get_property_reply_t> frameReply{xcb_get_property_reply(c, frameExtents, nullptr)};
-    const Owned<xcb_get_property_reply_t> shadowReply{xcb_get_property_reply(c, shadowExtents, nullptr)};
-    const Owned<xcb_get_window_attributes_reply_t> mapped{xcb_get_window_attributes_reply(c, attributes, nullptr)};
-    const Owned<xcb_query_tree_reply_t> up{xcb_query_tree_reply(c, parent, nullptr)};
-    Owned<xcb_get_geometry_reply_t> lastFrameGeometry{knownFrame ? xcb_get_geometry_reply(c, lastFrame, nullptr)
-                                                                 : nullptr};
-    const Owned<xcb_query_tree_reply_t> stack{stacking ? xcb_query_tree_reply(c, rootTree, nullptr) : nullptr};
+    const Owned<xcb_get_geometry_reply_t> own{xcb_get_geometry_reply(c, asked.geometry, nullptr)};
+    const Owned<xcb_translate_coordinates_reply_t> place{xcb_translate_coordinates_reply(c, asked.origin, nullptr)};
+    const Owned<xcb_get_property_reply_t> frameReply{xcb_get_property_reply(c, asked.frameExtents, nullptr)};
+    const Owned<xcb_get_property_reply_t> shadowReply{xcb_get_property_reply(c, asked.shadowExtents, nullptr)};
+    const Owned<xcb_get_window_attributes_reply_t> mapped{
+        xcb_get_window_attributes_reply(c, asked.attributes, nullptr)};
+    const Owned<xcb_query_tree_reply_t> up{xcb_query_tree_reply(c, asked.parent, nullptr)};
+    const bool knownFrame = asked.knownFrame;
+    Owned<xcb_get_geometry_reply_t> lastFrameGeometry{
+        knownFrame ? xcb_get_geometry_reply(c, asked.lastFrame, nullptr) : nullptr};
+    const bool stacking = asked.stacking;
+    const Owned<xcb_query_tree_reply_t> ownTree{
+        stacking && asked.ownTree ? xcb_query_tree_reply(c, asked.rootTree, nullptr) : nullptr};
+    const xcb_query_tree_reply_t* stack = asked.ownTree ? ownTree.get() : rootTree;
     xcb_window_t activeWindow = XCB_NONE;
-    if (stacking && !xcb_ewmh_get_active_window_reply(&x.ewmh, active, &activeWindow, nullptr))
+    if (stacking && !xcb_ewmh_get_active_window_reply(&x.ewmh, asked.active, &activeWindow, nullptr))
         activeWindow = XCB_NONE;
-    const Owned<xcb_get_input_focus_reply_t> focused{stacking ? xcb_get_input_focus_reply(c, focus, nullptr) : nullptr};
+    const Owned<xcb_get_input_focus_reply_t> focused{
+        stacking ? xcb_get_input_focus_reply(c, asked.focus, nullptr) : nullptr};
     if (!own || !place || !mapped || !up)
         return seen; // gone
 
@@ -308,8 +361,8 @@ Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std:
             clientTop - seen.frameY, seen.frameY + outerHeight - (clientTop + seen.height + 2 * seen.border)};
     }
     ReadExtents(shadowReply.get(), seen.shadow);
-    if (stacking && stack) {
-        seen.coveredBy = NormalWindowAbove(x, stack.get(), seen.frame, client, managerRunning, *present);
+    if (stacking && stack && present) {
+        seen.coveredBy = NormalWindowAbove(x, stack, seen.frame, client, desktop.managerRunning, *present, judge);
         seen.onTop = seen.coveredBy == XCB_NONE;
         seen.activeWindow = activeWindow;
         // Active as the desktop defines it: a manager that keeps _NET_ACTIVE_WINDOW names the
@@ -318,16 +371,54 @@ Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std:
         seen.focused = focused && focused->focus == client;
         seen.active = desktop.activate ? activeWindow == client : seen.focused;
     }
-    Last = {client, up->parent, seen.frame, seen, Clock::now()};
+    if (Last.client != client)
+        Last.desktopKnown = false;
+    Last.client = client;
+    Last.parent = up->parent;
+    Last.frame = seen.frame;
+    Last.seen = seen;
+    Last.at = Clock::now();
     return seen;
 }
 
-// What was seen of the window a moment ago, or a new look at it.
+} // namespace
+
+Desktop LookAtDesktop(Display& x, xcb_window_t client)
+{
+    const Waiting wait;
+    return ReadDesktop(x, AskDesktop(x, client));
+}
+
+Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present)
+{
+    const Waiting wait;
+    return ReadSeen(x, client, AskSeen(x, client, present != nullptr), desktop, present, true);
+}
+
+Look LookAtMove(Display& x, xcb_window_t client)
+{
+    if (Last.client == client && Last.desktopKnown && Last.seen.exists && Clock::now() - Last.desktopAt < Fresh &&
+        Clock::now() - Last.at < Fresh)
+        return {Last.desktop, Last.seen};
+    const Waiting wait;
+    const DesktopAsked desktopAsked = AskDesktop(x, client);
+    const SeenAsked seenAsked = AskSeen(x, client, true, false);
+    AskForMonitors(x);
+    Owned<xcb_query_tree_reply_t> rootTree;
+    Look look{ReadDesktop(x, desktopAsked, &rootTree), {}};
+    look.seen = ReadSeen(x, client, seenAsked, look.desktop, &look.desktop.present, false, rootTree.get());
+    Last.desktopKnown = true;
+    Last.desktop = look.desktop;
+    Last.desktopAt = Clock::now();
+    return look;
+}
+
+// What was seen of the window a moment ago, or the look a move starts from.
 Seen Recall(Display& x, xcb_window_t client)
 {
     if (Last.client == client && Last.seen.exists && Clock::now() - Last.at < Fresh)
         return Last.seen;
-    return Observe(x, client, Desktop{}, nullptr);
+    return LookAtMove(x, client).seen;
 }
 
 BOOL Vanished(Display& x)

@@ -73,7 +73,16 @@ Desktop LookAtDesktop(Display& x, xcb_window_t client);
 // on top of them and active.
 Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present);
 
-// What was seen of the window a moment ago, or a new look at it.
+// What a move starts from: the desktop and the window, read in one batch with the monitors'
+// layout. Whether a window above it may stay there is not judged: any window above counts. A
+// look a moment old serves again.
+struct Look {
+    Desktop desktop;
+    Seen seen;
+};
+Look LookAtMove(Display& x, xcb_window_t client);
+
+// What was seen of the window a moment ago, or the look a move starts from.
 Seen Recall(Display& x, xcb_window_t client);
 
 // FALSE for a window no look found, with the reason: it has gone, or its server stopped answering.

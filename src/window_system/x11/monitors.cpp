@@ -1,13 +1,15 @@
 // The X11 backend's monitors: RandR 1.5's list, the one desktop environments lay out by, or
 // Xinerama's screens where the server has no RandR 1.5. Each one's free space is the monitor less
-// what the panels reserve along its edges: the struts of the mapped windows that declare one
-// (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT), each cut to the monitor whose edge it lies on, and
-// the manager's own figure where it gives one per monitor (_GTK_WORKAREAS_D<n>) or there is one
-// monitor (_NET_WORKAREA, one rectangle for all monitors, which covers its own panels). With no
+// what the panels reserve along its edges: where there is one monitor, the manager's own figure
+// (_NET_WORKAREA, one rectangle for all monitors, which covers its own panels and the struts it
+// honours); under i3, the workspaces it shows; otherwise the struts of the mapped windows that
+// declare one (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT), each cut to the monitor whose edge it
+// lies on, and the manager's per-monitor figure where it gives one (_GTK_WORKAREAS_D<n>). With no
 // window manager nobody keeps a panel above other windows, and the window raised to the top is
 // seen whole: the free space is then the whole monitor. The layout is asked for with the
-// listing's requests, so that a move made at once finds the replies there; one asked later is
-// asked again, fresh. A monitor's name, an atom, is read only when a message needs it.
+// listing's requests and with the look a move starts from, so that its replies come with theirs;
+// replies older than a moment are asked for again. A monitor's name, an atom, is read only when a
+// message needs it.
 #include <sys/uio.h>
 #include <xcb/randr.h>
 #include <xcb/xcbext.h>
@@ -34,7 +36,7 @@ struct Layout {
     bool asked = false;
     Clock::time_point askedAt;
     xcb_randr_get_monitors_cookie_t cookie{};
-    xcb_get_property_cookie_t workArea{}, currentDesktop{};
+    xcb_get_property_cookie_t workArea{}, currentDesktop{}, i3Socket{};
     xcb_get_window_attributes_cookie_t rootAttributes{};
     std::optional<std::vector<Monitor>> monitors;
     std::vector<xcb_atom_t> names; // RandR's name of each monitor, XCB_NONE for Xinerama's
@@ -122,11 +124,11 @@ void TakeOffI3Bars(const std::string& socket, std::vector<Monitor>& monitors)
 }
 
 // The struts of the mapped windows among the root's children and the clients the manager lists,
-// and its per-monitor work areas for the desktop in view, in three batches.
+// and its per-monitor work areas for the desktop in view, in two batches: a pass over every
+// window, for where the manager's own figure does not tell.
 void TakeOffPanels(Display& x, std::vector<Monitor>& monitors, std::uint32_t desktop)
 {
     xcb_connection_t* c = x.connection;
-    const auto i3Socket = xcb_get_property(c, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
     const std::string gtkName = "_GTK_WORKAREAS_D" + std::to_string(desktop);
     const auto gtkAtom = xcb_intern_atom(c, 1, static_cast<std::uint16_t>(gtkName.size()), gtkName.c_str());
     const auto tree = xcb_query_tree(c, x.root);
@@ -142,11 +144,6 @@ void TakeOffPanels(Display& x, std::vector<Monitor>& monitors, std::uint32_t des
         xcb_ewmh_get_windows_reply_wipe(&list);
     }
     const Owned<xcb_intern_atom_reply_t> gtk{xcb_intern_atom_reply(c, gtkAtom, nullptr)};
-    if (const Owned<xcb_get_property_reply_t> socket{xcb_get_property_reply(c, i3Socket, nullptr)};
-        socket && socket->format == 8 && xcb_get_property_value_length(socket.get()) > 0)
-        TakeOffI3Bars({static_cast<const char*>(xcb_get_property_value(socket.get())),
-                       static_cast<std::size_t>(xcb_get_property_value_length(socket.get()))},
-                      monitors);
 
     struct Asked {
         xcb_window_t window;
@@ -213,44 +210,42 @@ const std::vector<Monitor>& Monitors()
     if (Desk.monitors)
         return *Desk.monitors;
     const Waiting wait;
-    if (Desk.asked && Clock::now() - Desk.askedAt >= Fresh) {
-        xcb_discard_reply(x.connection, Desk.cookie.sequence);
-        xcb_discard_reply(x.connection, Desk.workArea.sequence);
-        xcb_discard_reply(x.connection, Desk.currentDesktop.sequence);
-        xcb_discard_reply(x.connection, Desk.rootAttributes.sequence);
-        Desk.asked = false;
-    }
     AskForMonitors(x);
     // Errors are values here: a server without RandR 1.5 answers with one.
     const Owned<xcb_randr_get_monitors_reply_t> reply{
         Desk.cookie.sequence ? xcb_randr_get_monitors_reply(x.connection, Desk.cookie, nullptr) : nullptr};
     Desk.monitors = reply && reply->nMonitors > 0 ? FromRandr(reply.get()) : FromXinerama(x);
+    std::vector<Monitor>& monitors = *Desk.monitors;
     std::uint32_t desktop = 0;
     if (!xcb_ewmh_get_current_desktop_reply(&x.ewmh, Desk.currentDesktop, &desktop, nullptr))
         desktop = 0;
     xcb_ewmh_get_workarea_reply_t areas;
     const bool workArea = xcb_ewmh_get_workarea_reply(&x.ewmh, Desk.workArea, &areas, nullptr);
-    if (!ManagerRunning(x, Desk.rootAttributes)) {
-        if (workArea)
-            xcb_ewmh_get_workarea_reply_wipe(&areas);
-        return *Desk.monitors;
+    const Owned<xcb_get_property_reply_t> i3Socket{xcb_get_property_reply(x.connection, Desk.i3Socket, nullptr)};
+    const bool managerRunning = ManagerRunning(x, Desk.rootAttributes);
+    // _NET_WORKAREA is one rectangle for all monitors: the manager's word where there is one
+    // monitor, its own panels included. Where it gives none, or there are several monitors, the
+    // panels' own.
+    if (!managerRunning) {
+        // Nobody keeps a panel above the window raised: the whole monitor.
+    } else if (i3Socket && i3Socket->format == 8 && xcb_get_property_value_length(i3Socket.get()) > 0) {
+        TakeOffI3Bars({static_cast<const char*>(xcb_get_property_value(i3Socket.get())),
+                       static_cast<std::size_t>(xcb_get_property_value_length(i3Socket.get()))},
+                      monitors);
+    } else if (workArea && areas.workarea_len > 0 && monitors.size() == 1) {
+        const xcb_ewmh_geometry_t& space = areas.workarea[desktop < areas.workarea_len ? desktop : 0];
+        Monitor& monitor = monitors.front();
+        const RECT work = Intersection(monitor.work, {static_cast<LONG>(space.x), static_cast<LONG>(space.y),
+                                                      static_cast<LONG>(space.x + space.width),
+                                                      static_cast<LONG>(space.y + space.height)});
+        if (!Empty(work))
+            monitor.work = work;
+    } else {
+        TakeOffPanels(x, monitors, desktop);
     }
-    TakeOffPanels(x, *Desk.monitors, desktop);
-    if (workArea) {
-        // One rectangle for all monitors: right only where there is one monitor.
-        if (areas.workarea_len > 0 && Desk.monitors->size() == 1) {
-            const xcb_ewmh_geometry_t& space = areas.workarea[desktop < areas.workarea_len ? desktop : 0];
-            Monitor& monitor = Desk.monitors->front();
-            const RECT work =
-                Intersection(monitor.work,
-                             {static_cast<LONG>(space.x), static_cast<LONG>(space.y),
-                              static_cast<LONG>(space.x + space.width), static_cast<LONG>(space.y + space.height)});
-            if (!Empty(work))
-                monitor.work = work;
-        }
+    if (workArea)
         xcb_ewmh_get_workarea_reply_wipe(&areas);
-    }
-    return *Desk.monitors;
+    return monitors;
 }
 
 // RandR's GetMonitors, as xcb_randr_get_monitors sends it but with every byte set: libxcb-randr
@@ -272,8 +267,16 @@ xcb_randr_get_monitors_cookie_t RequestMonitors(xcb_connection_t* c, xcb_window_
 
 void AskForMonitors(Display& x)
 {
-    if (Desk.asked)
+    if (Desk.asked && Clock::now() - Desk.askedAt < Fresh)
         return;
+    if (Desk.asked && !Desk.monitors) {
+        xcb_discard_reply(x.connection, Desk.cookie.sequence);
+        xcb_discard_reply(x.connection, Desk.workArea.sequence);
+        xcb_discard_reply(x.connection, Desk.currentDesktop.sequence);
+        xcb_discard_reply(x.connection, Desk.rootAttributes.sequence);
+        xcb_discard_reply(x.connection, Desk.i3Socket.sequence);
+    }
+    Desk = {};
     Desk.asked = true;
     Desk.askedAt = Clock::now();
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(x.connection, &xcb_randr_id);
@@ -282,6 +285,7 @@ void AskForMonitors(Display& x)
     Desk.workArea = xcb_ewmh_get_workarea(&x.ewmh, x.screenNumber);
     Desk.currentDesktop = xcb_ewmh_get_current_desktop(&x.ewmh, x.screenNumber);
     Desk.rootAttributes = xcb_get_window_attributes(x.connection, x.root);
+    Desk.i3Socket = xcb_get_property(x.connection, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
 }
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Monitors(), pt, dwFlags); }

@@ -106,9 +106,9 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
     const Waiting wait;
     const xcb_window_t client = WindowOf(hWnd);
     const Clock::time_point start = Clock::now();
-    const Desktop desktop = LookAtDesktop(x, client);
-
-    Seen seen = Observe(x, client, desktop, &desktop.present);
+    const Look look = LookAtMove(x, client);
+    const Desktop& desktop = look.desktop;
+    Seen seen = look.seen;
     if (!seen.exists)
         return Vanished(x);
     const std::vector<xcb_window_t>& present = desktop.present;
@@ -121,7 +121,12 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                   desktop.managerRunning && desktop.managed,
                   false};
     target.active = target.raise && target.viewable && desktop.activate && desktop.focusable;
-    // A window already where it must be needs nothing of the manager.
+    // A window already where it must be needs nothing of the manager; whether what lies above it
+    // may stay there is looked into only then.
+    Target placed = target;
+    placed.raise = false;
+    if (target.raise && !seen.onTop && Reached(seen, placed))
+        seen = Observe(x, client, desktop, &present);
     if (Reached(seen, target))
         return TRUE;
 
