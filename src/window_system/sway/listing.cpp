@@ -121,25 +121,40 @@ Box BoxOf(simdjson::dom::element node, const char* key)
 // Reads the tree, windows topmost first: first the workspace on show on each output (the focused
 // output first), then the other workspaces (outputs and their workspaces in the order they last
 // had the focus), then the scratchpad's hidden windows.
-std::optional<Tree> ReadTree()
+const Tree* ReadTree()
 {
     std::optional<std::string> reply = Ipc->Ask(i3ipc::GetTree, "", AnswerMs);
     if (!reply)
-        return std::nullopt;
+        return nullptr;
     reply->reserve(reply->size() + simdjson::SIMDJSON_PADDING);
     simdjson::dom::parser parser;
     simdjson::dom::element root;
     if (parser.parse(*reply).get(root))
-        return std::nullopt;
+        return nullptr;
 
     Tree tree;
     std::vector<simdjson::dom::element> scratchpads, shown, others;
     for (const simdjson::dom::element output : ByFocus(root, Children(root, "nodes"))) {
-        std::string_view name;
+        std::string_view name, current;
         const bool internal = !output["name"].get_string().get(name) && name == "__i3";
         std::vector<simdjson::dom::element> workspaces = ByFocus(output, Children(output, "nodes"));
         for (std::size_t i = 0; i < workspaces.size(); ++i)
             (internal ? scratchpads : i == 0 ? shown : others).push_back(workspaces[i]);
+        if (internal || !Flag(output, "active"))
+            continue;
+        const Box rect = BoxOf(output, "rect");
+        const RECT area{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
+        Monitor monitor{std::string(name), area, area, Flag(output, "primary")};
+        // An output whose workspace cannot be read is left whole.
+        if (!output["current_workspace"].get_string().get(current))
+            for (const simdjson::dom::element workspace : workspaces) {
+                std::string_view workspaceName;
+                if (!workspace["name"].get_string().get(workspaceName) && workspaceName == current) {
+                    const Box free = BoxOf(workspace, "rect");
+                    monitor.work = {free.x, free.y, free.x + free.width, free.y + free.height};
+                }
+            }
+        tree.monitors.push_back(std::move(monitor));
     }
     for (const simdjson::dom::element workspace : shown)
         CollectWorkspace(workspace, false, tree.views);
@@ -147,16 +162,16 @@ std::optional<Tree> ReadTree()
         CollectWorkspace(workspace, false, tree.views);
     for (const simdjson::dom::element workspace : scratchpads)
         CollectWorkspace(workspace, true, tree.views);
-    Last = tree;
+    Last = std::move(tree);
     LastRead = Clock::now();
-    return tree;
+    return &Last;
 }
 
 // The tree read a moment ago, or read anew.
-std::optional<Tree> RecentTree()
+const Tree* RecentTree()
 {
     if (Clock::now() - LastRead < Fresh)
-        return Last;
+        return &Last;
     return ReadTree();
 }
 
@@ -171,7 +186,7 @@ bool Connect(const std::string& path)
 
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
-    const std::optional<Tree> tree = ReadTree();
+    const Tree* tree = ReadTree();
     if (!tree)
         return FALSE;
     for (const View& view : tree->views)
@@ -190,7 +205,7 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 
 BOOL IsWindowVisible(HWND hWnd)
 {
-    const std::optional<Tree> tree = RecentTree();
+    const Tree* tree = RecentTree();
     const View* view = tree ? tree->Find(IdOf(hWnd)) : nullptr;
     return view && view->visible && !view->hidden;
 }
@@ -198,7 +213,7 @@ BOOL IsWindowVisible(HWND hWnd)
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     // Right after a move this is the tree that verified it.
-    const std::optional<Tree> tree = RecentTree();
+    const Tree* tree = RecentTree();
     if (!tree)
         return Fail(ERROR_TIMEOUT, "sway did not answer");
     const View* view = tree->Find(IdOf(hWnd));

@@ -12,6 +12,7 @@
 #include <simdjson.h>
 
 #include "window_system/i3/ipc.h"
+#include "window_system/monitors.h"
 #include "window_system/window_system.h"
 
 namespace sway {
@@ -38,6 +39,9 @@ struct View {
 
 struct Tree {
     std::vector<View> views; // topmost first
+    // The active outputs, each with the rectangle of the workspace it shows: the output less
+    // what its bars keep for themselves.
+    std::vector<Monitor> monitors;
     const View* Find(std::int64_t id) const
     {
         const auto found = std::find_if(views.begin(), views.end(), [id](const View& v) { return v.id == id; });
@@ -60,8 +64,8 @@ Box BoxOf(simdjson::dom::element node, const char* key);
 // Reads the tree, windows topmost first: first the workspace on show on each output (the focused
 // output first), then the other workspaces (outputs and their workspaces in the order they last
 // had the focus), then the scratchpad's hidden windows.
-std::optional<Tree> ReadTree();
+const Tree* ReadTree();
 // The tree read a moment ago, or read anew.
-std::optional<Tree> RecentTree();
+const Tree* RecentTree();
 
 } // namespace sway
