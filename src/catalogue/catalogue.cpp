@@ -1,12 +1,16 @@
 // Fills the catalogue and prints the listing, one line per titled window, as the window system
-// enumerates them. The catalogue lives in static storage; its destructor frees it at exit.
+// enumerates them. The catalogue lives in static storage; at exit its destructor, then its pool's,
+// free it.
 #include "catalogue/catalogue.h"
 
 #include <cstdio>
 
 #include "window_system/title.h"
 
-std::list<HWND> WindowCatalogue;
+namespace {
+std::pmr::monotonic_buffer_resource CatalogueStorage;
+} // namespace
+std::pmr::list<HWND> WindowCatalogue{&CatalogueStorage};
 int ListedWindowCount;
 
 namespace {
