@@ -1,16 +1,12 @@
 // Fills the catalogue and prints the listing, one line per titled window, as the window system
-// enumerates them. The catalogue lives in static storage; at exit its destructor, then its pool's,
-// free it.
+// enumerates them. The catalogue lives in static storage; its destructor frees it at exit.
 #include "catalogue/catalogue.h"
 
 #include <cstdio>
 
 #include "window_system/title.h"
 
-namespace {
-std::pmr::monotonic_buffer_resource CatalogueStorage;
-} // namespace
-std::pmr::list<HWND> WindowCatalogue{&CatalogueStorage};
+std::list<HWND> WindowCatalogue;
 int ListedWindowCount;
 
 namespace {

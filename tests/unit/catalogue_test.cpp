@@ -28,7 +28,7 @@ TEST_F(Catalogue, UntitledWindowsAreSkippedAndConsumeNoNumber)
     ScriptedDesktop::Open("");
 
     EXPECT_EQ(ListingAfter(), ListingOf({"Editor", "Terminal", "Clock"}) + "Select window : ");
-    EXPECT_EQ(WindowCatalogue, (std::pmr::list<HWND>{editor, terminal, clock}));
+    EXPECT_EQ(WindowCatalogue, (std::list<HWND>{editor, terminal, clock}));
     EXPECT_EQ(ListedWindowCount, 3);
 }
 
@@ -48,7 +48,7 @@ TEST_F(Catalogue, DuplicatesAreEachListedAndStored)
     const HWND second = ScriptedDesktop::Open("Untitled - Notes");
 
     EXPECT_EQ(ListingAfter(), ListingOf({"Untitled - Notes", "Untitled - Notes"}) + "Select window : ");
-    EXPECT_EQ(WindowCatalogue, (std::pmr::list<HWND>{first, second}));
+    EXPECT_EQ(WindowCatalogue, (std::list<HWND>{first, second}));
 }
 
 TEST_F(Catalogue, TitlesArePrintedByteForByteNeverAsAFormat)
