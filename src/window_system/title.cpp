@@ -185,6 +185,8 @@ int ControlLength(const char* c, bool terminal, bool utf8)
 
 bool ShownAsItIs(const char* title, bool terminal, bool utf8)
 {
+    if (!terminal)
+        return !std::strpbrk(title, "\n\r");
     for (const char* c = title; *c; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
         if ((byte < 0x20 || byte == 0x7F || byte == 0xC2) && ControlLength(c, terminal, utf8))

@@ -110,4 +110,14 @@ TEST(VisibleTitle, ThroughAPipeOnlyLineEndsAreEscaped)
     EXPECT_EQ(QuotedTitle("a\tb"), "\"a\\x09b\"");
 }
 
+TEST(VisibleTitle, ShownAsItIsExactlyWhereNothingIsEscaped)
+{
+    for (const char* title : {"plain", "", "one\ntwo", "cr\r", "\x1b[0m", "del\x7f", "C1 \xc2\x9b", "nbsp \xc2\xa0",
+                              "\xc2", "\x80 euro", "tab\t"})
+        for (const bool terminal : {false, true})
+            for (const bool utf8 : {false, true})
+                EXPECT_EQ(ShownAsItIs(title, terminal, utf8), VisibleTitle(title, terminal, utf8) == title)
+                    << title << " terminal " << terminal << " utf8 " << utf8;
+}
+
 } // namespace
