@@ -404,6 +404,7 @@ class AnswerAfterAPause:
       topleft, env           the program and its environment
       pause_windows()        the titles of the window to choose and of one listed below it
       raise_window(title)    brings a window to the top as a click does; returns once it is there
+      raised(title)          whether a window is on top, or the active one, as the desktop says
       open_window(title)     opens a window; returns what close_window takes to close it again
                              (by default a native window of the desktop's test program, desk.native)
       pause_places()         {title: (x, y, width, height)} of the windows a move of another must
@@ -435,6 +436,19 @@ class AnswerAfterAPause:
         for title in before:
             if title != chosen:
                 self.assertEqual(after[title], before[title], title)
+
+    def test_window_at_the_corner_under_another_is_raised(self):
+        # Once moved, the window is at the corner; a click on another puts that one above it.
+        # Choosing it again must bring it back on top, not take the corner for the whole move.
+        chosen, other = self.pause_windows()
+        for clicked in (None, other):
+            if clicked:
+                self.raise_window(clicked)
+                self.assertFalse(self.raised(chosen))
+            _, _, status, out, err = answer(self.topleft, self.env, lambda titles: b"%d\n" % titles.index(chosen))
+            self.assertEqual((status, out, err), (0, b"", b""))
+        self.assertEqual(self.pause_places()[chosen][:2], self.pause_corner())
+        self.assertTrue(self.raised(chosen))
 
     def open_window(self, title):
         return self.desk.native.ask(f"open {title.hex()} 200 150")

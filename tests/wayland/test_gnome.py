@@ -58,7 +58,10 @@ class TopleftOnGnome(unittest.TestCase, desktop.AnswerAfterAPause):
 
     def raise_window(self, title):
         self.assertEqual(self.desk.activate(title.decode()).returncode, 0)
-        self.desk.wait(lambda: self.desk.windows()[0][title.decode()][5], "the window to have the focus", 10)
+        self.desk.wait(lambda: self.raised(title), "the window to have the focus", 10)
+
+    def raised(self, title):
+        return bool(self.desk.windows()[0][title.decode()][5])
 
     def pause_places(self):
         self.desk.settle()

@@ -58,7 +58,10 @@ class TopleftOnKWin(unittest.TestCase, desktop.AnswerAfterAPause):
 
     def raise_window(self, title):
         self.desk.activate(title.decode())
-        self.desk.wait(lambda: self.desk.windows()[title.decode()][4], "the window to be active", 10)
+        self.desk.wait(lambda: self.raised(title), "the window to be active", 10)
+
+    def raised(self, title):
+        return bool(self.desk.windows()[title.decode()][4])
 
     def pause_places(self):
         self.desk.settle()

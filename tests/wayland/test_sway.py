@@ -63,7 +63,10 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
 
     def raise_window(self, title):
         self.desk.command(f"[app_id={self.native[title]}] focus")
-        self.assertTrue(desktop.wait_for(lambda: self.where(title)[5]), "not focused")
+        self.assertTrue(desktop.wait_for(lambda: self.raised(title)), "not focused")
+
+    def raised(self, title):
+        return bool(self.where(title)[5])
 
     def pause_places(self):
         self.desk.settle()

@@ -92,8 +92,11 @@ class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause):
     def raise_window(self, title):
         window = self.windows[title.decode()]
         self.assertEqual(self.desk.ask(f"raise {window}"), "ok")
+        self.assertTrue(desktop.wait_for(lambda: self.raised(title)), "not raised")
+
+    def raised(self, title):
         # On top, or, where windows are tiled side by side (i3), the active one.
-        self.assertTrue(desktop.wait_for(lambda: 1 in self.desk.where(window)[4:6]), "not raised")
+        return 1 in self.desk.where(self.windows[title.decode()])[4:6]
 
     def open_window(self, title):
         return self.desk.open(title, at=(400, 300))
@@ -180,7 +183,9 @@ def work_area_corner(env):
 class RefusingManager(MovesUnderAManager):
     """Under a manager that refuses every move, every move is reported and nothing moves."""
 
-    test_answer_after_a_pause_moves_the_window_listed_with_the_number = None  # nothing moves here
+    # Nothing moves here.
+    test_answer_after_a_pause_moves_the_window_listed_with_the_number = None
+    test_window_at_the_corner_under_another_is_raised = None
 
     def assert_refused(self, name, corner):
         run, before, after = self.move(name)
