@@ -138,7 +138,7 @@ def managed(count):
                                   ("topleft (list only)", [TOPLEFT], b"x", 1),
                                   ("wmctrl -l", ["wmctrl", "-l"], b"", 0),
                                   ("xdotool search --name .", ["xdotool", "search", "--name", "."],
-                                   b"", 0)], desk.env, 7)
+                                   b"", 0)], desk.env, 15)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
         listing, moving = round_trips(desk.env, proxy, b"x", 1), round_trips(desk.env, proxy, lowest, 0)
         print(f"# round trips: listing {listing:.1f}, the verified move {moving - listing:.1f} "
@@ -166,7 +166,7 @@ def unmanaged(count, floor):
         medians = compare(count, [("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
                                   ("floor_list", [floor], b"", 0),
                                   ("topleft (list only)", [TOPLEFT], b"x", 1),
-                                  (LINKED, [floor + "-linked"], b"", 0)], desk.env, 15)
+                                  (LINKED, [floor + "-linked"], b"", 0)], desk.env, 41)
         proxy = desktop.DisplayProxy(desk.display, DELAY)
         listing, moving = round_trips(desk.env, proxy, b"x", 1), round_trips(desk.env, proxy, b"0\n", 0)
         print(f"# round trips: listing {listing:.1f}, the verified move {moving - listing:.1f} "
