@@ -157,8 +157,8 @@ const wl_registry_listener RegistryListener = {
         else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0)
             WmBase = static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
         else if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0)
-            LayerShell = static_cast<zwlr_layer_shell_v1*>(
-                wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1));
+            LayerShell =
+                static_cast<zwlr_layer_shell_v1*>(wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1));
     },
     [](void*, wl_registry*, std::uint32_t) {},
 };

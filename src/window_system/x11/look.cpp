@@ -246,7 +246,8 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
     const bool known = knownCheck.sequence && announced && checkWindow == x.wmCheck;
     if (knownCheck.sequence && !known)
         xcb_discard_reply(c, knownCheck.sequence);
-    const bool live = announced &&
+    const bool live =
+        announced &&
         xcb_ewmh_get_supporting_wm_check_reply(
             &x.ewmh, known ? knownCheck : xcb_ewmh_get_supporting_wm_check(&x.ewmh, checkWindow), &self, nullptr) &&
         self == checkWindow;
@@ -313,8 +314,8 @@ Seen ReadSeen(Display& x, xcb_window_t client, const SeenAsked& asked, const Des
         xcb_get_window_attributes_reply(c, asked.attributes, nullptr)};
     const Owned<xcb_query_tree_reply_t> up{xcb_query_tree_reply(c, asked.parent, nullptr)};
     const bool knownFrame = asked.knownFrame;
-    Owned<xcb_get_geometry_reply_t> lastFrameGeometry{
-        knownFrame ? xcb_get_geometry_reply(c, asked.lastFrame, nullptr) : nullptr};
+    Owned<xcb_get_geometry_reply_t> lastFrameGeometry{knownFrame ? xcb_get_geometry_reply(c, asked.lastFrame, nullptr)
+                                                                 : nullptr};
     const bool stacking = asked.stacking;
     const Owned<xcb_query_tree_reply_t> ownTree{
         stacking && asked.ownTree ? xcb_query_tree_reply(c, asked.rootTree, nullptr) : nullptr};
@@ -322,8 +323,8 @@ Seen ReadSeen(Display& x, xcb_window_t client, const SeenAsked& asked, const Des
     xcb_window_t activeWindow = XCB_NONE;
     if (stacking && !xcb_ewmh_get_active_window_reply(&x.ewmh, asked.active, &activeWindow, nullptr))
         activeWindow = XCB_NONE;
-    const Owned<xcb_get_input_focus_reply_t> focused{
-        stacking ? xcb_get_input_focus_reply(c, asked.focus, nullptr) : nullptr};
+    const Owned<xcb_get_input_focus_reply_t> focused{stacking ? xcb_get_input_focus_reply(c, asked.focus, nullptr)
+                                                              : nullptr};
     if (!own || !place || !mapped || !up)
         return seen; // gone
 

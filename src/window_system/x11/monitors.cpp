@@ -235,9 +235,10 @@ const std::vector<Monitor>& Monitors()
     } else if (workArea && areas.workarea_len > 0 && monitors.size() == 1) {
         const xcb_ewmh_geometry_t& space = areas.workarea[desktop < areas.workarea_len ? desktop : 0];
         Monitor& monitor = monitors.front();
-        const RECT work = Intersection(monitor.work, {static_cast<LONG>(space.x), static_cast<LONG>(space.y),
-                                                      static_cast<LONG>(space.x + space.width),
-                                                      static_cast<LONG>(space.y + space.height)});
+        const RECT work =
+            Intersection(monitor.work,
+                         {static_cast<LONG>(space.x), static_cast<LONG>(space.y),
+                          static_cast<LONG>(space.x + space.width), static_cast<LONG>(space.y + space.height)});
         if (!Empty(work))
             monitor.work = work;
     } else {

@@ -80,7 +80,7 @@ Waiting::Waiting()
             (display && *display ? " at " + std::string(display) : std::string()) + " did not answer.\n";
         std::strncpy(Unanswered, line.c_str(), sizeof Unanswered - 1);
         // Interrupted reads and writes elsewhere (the number typed, the listing) carry on.
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = Tick;
         action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
