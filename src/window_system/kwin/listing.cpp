@@ -135,6 +135,8 @@ BOOL List()
     return TRUE;
 }
 
+BOOL ListRecently() { return Clock::now() - ListedAt < Fresh || List(); }
+
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     if (!List())
@@ -159,7 +161,7 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     // What the listing, or the move just made, saw; else KWin is asked again.
-    if (Clock::now() - ListedAt >= Fresh && !List())
+    if (!ListRecently())
         return FALSE;
     const Window* window = Find(hWnd);
     if (!window)
@@ -170,7 +172,7 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 
 BOOL IsWindowVisible(HWND hWnd)
 {
-    if (Clock::now() - ListedAt >= Fresh && !List())
+    if (!ListRecently())
         return FALSE;
     const Window* window = Find(hWnd);
     return window && window->shown;
@@ -178,7 +180,7 @@ BOOL IsWindowVisible(HWND hWnd)
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
 {
-    if (Clock::now() - ListedAt >= Fresh && !List())
+    if (!ListRecently())
         return nullptr;
     return ChooseMonitor(Screens, pt, dwFlags);
 }

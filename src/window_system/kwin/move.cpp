@@ -27,7 +27,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
 {
     const std::string* id = IdOf(hWnd);
     // The size it has now is the size it keeps: the listing may be older than that.
-    if (id && Clock::now() - ListedAt >= Fresh && !List())
+    if (id && !ListRecently())
         return FALSE;
     const Window* window = Find(hWnd);
     if (!window)

@@ -41,6 +41,8 @@ extern Clock::time_point ListedAt;
 // Lists every window KWin manages, topmost first, with its frame, into Listed; FALSE, with the
 // reason in the last error, when KWin did not answer or answered what cannot be read.
 BOOL List();
+// Lists again where the last listing is more than a moment old; FALSE as List does.
+BOOL ListRecently();
 // The handle of the window with this KWin id: the same for the whole run, whatever the desktop
 // does, so that the number typed names the window listed with it, not a place in a later list.
 HWND HandleOf(const std::string& id);
