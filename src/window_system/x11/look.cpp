@@ -384,12 +384,6 @@ Seen ReadSeen(Display& x, xcb_window_t client, const SeenAsked& asked, const Des
 
 } // namespace
 
-Desktop LookAtDesktop(Display& x, xcb_window_t client)
-{
-    const Waiting wait;
-    return ReadDesktop(x, AskDesktop(x, client));
-}
-
 Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present)
 {
     const Waiting wait;

@@ -66,9 +66,6 @@ struct Desktop {
     xcb_timestamp_t now = XCB_CURRENT_TIME;
 };
 
-// Reads what the desktop offers for the move of the client, in one batch.
-Desktop LookAtDesktop(Display& x, xcb_window_t client);
-
 // Reads where the window is; given the windows present when the move began, also whether it is
 // on top of them and active.
 Seen Observe(Display& x, xcb_window_t client, const Desktop& desktop, const std::vector<xcb_window_t>* present);
