@@ -40,10 +40,9 @@ BOOL CALLBACK CatalogueWindowProc(HWND window, LPARAM /*context*/)
             std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     }
     WindowCatalogue.push_back(window);
-    if (ShownAsItIs(title, terminal, utf8))
-        std::printf("Window[%d]: %s\n", ListedWindowCount, title);
-    else
-        std::printf("Window[%d]: %s\n", ListedWindowCount, VisibleTitle(title, terminal, utf8).c_str());
+    // Most titles need nothing written otherwise: those are printed without a copy.
+    std::printf("Window[%d]: %s\n", ListedWindowCount,
+                ShownAsItIs(title, terminal, utf8) ? title : VisibleTitle(title, terminal, utf8).c_str());
     ++ListedWindowCount;
     return TRUE;
 }
