@@ -3,10 +3,13 @@
 #include <cstdio>
 
 #include "catalogue/catalogue.h"
+#include "command_line.h"
 #include "placement/placement.h"
 
-int main()
+int main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = AnswerCommandLine(argc, argv))
+        return *answered;
     EnumWindows(CatalogueWindowProc, 0);
     return SelectAndPlaceWindow(stdin);
 }

@@ -345,6 +345,24 @@ def answer_after_closing(program, env, native):
     return status, out, err
 
 
+def assert_arguments_answered(case, run):
+    """--help and --version answered on standard output, an unknown argument refused in one line
+    with exit status 2, each before anything is listed: run(arguments) runs topleft with them,
+    typing 0 should it ask, and returns the CompletedProcess."""
+    for arguments, status in ((["--help"], 0), (["--version"], 0), (["--frobnicate"], 2)):
+        done = run(arguments)
+        case.assertEqual(done.returncode, status, arguments)
+        case.assertNotIn(b"Window[", done.stdout)
+        case.assertFalse(done.stdout.endswith(PROMPT))
+        if status == 0:
+            case.assertEqual(done.stderr, b"")
+            case.assertRegex(done.stdout, rb"^Usage: topleft \[--help \| --version\]\n(.*\n)+$" if
+                             arguments == ["--help"] else rb"^topleft [0-9]+\.[0-9]+\.[0-9]+\n$")
+        else:
+            case.assertEqual(done.stdout, b"")
+            case.assertRegex(done.stderr, rb'^topleft: unknown argument "--frobnicate" \(.*--help.*\)\.\n$')
+
+
 def wait_while_running(process, check, what, seconds=30):
     """Polls check() until it returns something true; fails once `seconds` pass or the process
     ends first. For a desktop starting in its own time."""

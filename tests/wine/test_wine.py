@@ -83,9 +83,9 @@ class WineDesktop:
                          right - left, bottom - top, title))
         return rows
 
-    def topleft(self, typed):
+    def topleft(self, typed, arguments=()):
         """Runs the tool; its text-mode line ends (CR LF) are read back as plain line feeds."""
-        run = self.wine(["wine", TOPLEFT], input=typed)
+        run = self.wine(["wine", TOPLEFT, *arguments], input=typed)
         run.stdout = run.stdout.replace(b"\r\n", b"\n")
         run.stderr = run.stderr.replace(b"\r\n", b"\n")
         return run
@@ -215,6 +215,11 @@ class TopleftUnderWine(unittest.TestCase):
                 self.assertEqual(run.stderr.strip(), message)
                 self.assertTrue(run.stdout.endswith(PROMPT))
                 self.assertEqual(self.desk.state(), before)
+
+    def test_arguments_touch_nothing(self):
+        before = self.desk.state()
+        desktop.assert_arguments_answered(self, lambda arguments: self.desk.topleft(b"0\n", arguments))
+        self.assertEqual(self.desk.state(), before)
 
     def assert_not_moved(self, title, message):
         before = self.desk.state()
