@@ -22,19 +22,21 @@ bool ListingOnATerminal()
 
 BOOL CALLBACK CatalogueWindowProc(HWND window, LPARAM /*context*/)
 {
-    static bool terminal = false, utf8 = true;
+    static bool terminal = false;
+    static Charset charset = Charset::Utf8;
     char title[128];
     title[0] = '\0'; // a fetch that fails may leave the buffer untouched: count it as untitled
     GetWindowTextA(window, title, sizeof title);
     if (title[0] == '\0')
         return TRUE;
 
-    // Where the listing goes and how its titles are encoded, asked once, with its first line.
+    // Where the listing goes and the charset a terminal there shows, asked once, with its first
+    // line.
     // Through a pipe or into a file it goes out in large writes: stdio's few kilobytes would wake
     // the reader every few dozen lines of a long listing.
     if (ListedWindowCount == 0) {
         terminal = ListingOnATerminal();
-        utf8 = GetACP() == CP_UTF8;
+        charset = CharsetOf(GetConsoleOutputCP());
         static char buffer[1 << 16];
         if (!terminal)
             std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
@@ -42,7 +44,7 @@ BOOL CALLBACK CatalogueWindowProc(HWND window, LPARAM /*context*/)
     WindowCatalogue.push_back(window);
     // Most titles need nothing written otherwise: those are printed without a copy.
     std::printf("Window[%d]: %s\n", ListedWindowCount,
-                ShownAsItIs(title, terminal, utf8) ? title : VisibleTitle(title, terminal, utf8).c_str());
+                ShownAsItIs(title, terminal, charset) ? title : VisibleTitle(title, terminal, charset).c_str());
     ++ListedWindowCount;
     return TRUE;
 }

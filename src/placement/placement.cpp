@@ -63,7 +63,7 @@ std::string TitleOf(HWND window)
     char title[128];
     title[0] = '\0';
     GetWindowTextA(window, title, sizeof title);
-    return QuotedTitle(title, GetACP() == CP_UTF8);
+    return QuotedTitle(title, CharsetOf(GetConsoleOutputCP()));
 }
 
 // The system's text for an error, on one line, without the final full stop it may carry.
@@ -150,7 +150,7 @@ Corner TargetCorner()
     info.szDevice[0] = '\0';
     GetMonitorInfoA(monitor, &info);
     info.szDevice[sizeof info.szDevice - 1] = '\0';
-    corner.words = "the corner of monitor " + QuotedTitle(info.szDevice, GetACP() == CP_UTF8) + at;
+    corner.words = "the corner of monitor " + QuotedTitle(info.szDevice, CharsetOf(GetConsoleOutputCP())) + at;
     return corner;
 }
 

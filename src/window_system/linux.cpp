@@ -3,11 +3,15 @@
 // a socket that answers; on a Wayland session, KWin's scripting where the session bus has KWin,
 // topleft's GNOME Shell extension where it has GNOME Shell; else X11. With none to reach, the
 // program ends with one line.
+#include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "window_system/backends.h"
@@ -162,3 +166,27 @@ BOOL GetConsoleMode(HANDLE hConsoleHandle, DWORD* lpMode)
 }
 
 UINT GetACP() { return CP_UTF8; }
+
+// The locale's charset, asked of a locale object of its own: the process's stays "C", which the
+// reading of the number relies on. A locale the system does not have is judged by its name.
+UINT GetConsoleOutputCP()
+{
+    static const UINT codePage = [] {
+        bool utf8 = false;
+        if (const locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
+            utf8 = std::strcmp(nl_langinfo_l(CODESET, locale), "UTF-8") == 0;
+            freelocale(locale);
+        } else {
+            std::string name;
+            for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"})
+                if (name.empty())
+                    name = Variable(variable);
+            for (char& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            utf8 = name.find("utf-8") != std::string::npos || name.find("utf8") != std::string::npos;
+        }
+        constexpr UINT Iso8859_1 = 28591;
+        return utf8 ? CP_UTF8 : Iso8859_1;
+    }();
+    return codePage;
+}

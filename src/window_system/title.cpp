@@ -167,39 +167,51 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
     return written;
 }
 
+Charset CharsetOf(unsigned codePage)
+{
+    constexpr unsigned Utf8 = 65001, UsAscii = 20127, Iso8859First = 28591, Iso8859Last = 28605;
+    if (codePage == Utf8)
+        return Charset::Utf8;
+    if (codePage == UsAscii || (codePage >= Iso8859First && codePage <= Iso8859Last))
+        return Charset::C1Controls;
+    return Charset::Letters;
+}
+
 namespace {
 
 // How many bytes from c on are written escaped: 0, or those of one control character.
-int ControlLength(const char* c, bool terminal, bool utf8)
+int ControlLength(const char* c, bool terminal, Charset charset)
 {
     const auto byte = static_cast<unsigned char>(c[0]);
     const auto next = static_cast<unsigned char>(c[1]);
     if (byte == '\n' || byte == '\r' || (terminal && (byte < 0x20 || byte == 0x7F)))
         return 1;
-    if (terminal && utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F)
+    if (terminal && charset == Charset::Utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F)
         return 2;
+    if (terminal && charset == Charset::C1Controls && byte >= 0x80 && byte <= 0x9F)
+        return 1;
     return 0;
 }
 
 } // namespace
 
-bool ShownAsItIs(const char* title, bool terminal, bool utf8)
+bool ShownAsItIs(const char* title, bool terminal, Charset charset)
 {
     if (!terminal)
         return !std::strpbrk(title, "\n\r");
     for (const char* c = title; *c; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
-        if ((byte < 0x20 || byte == 0x7F || byte == 0xC2) && ControlLength(c, terminal, utf8))
+        if ((byte < 0x20 || byte == 0x7F || byte >= 0x80) && ControlLength(c, terminal, charset))
             return false;
     }
     return true;
 }
 
-std::string VisibleTitle(const char* title, bool terminal, bool utf8)
+std::string VisibleTitle(const char* title, bool terminal, Charset charset)
 {
     std::string visible;
     for (const char* c = title; *c; ++c) {
-        const int control = ControlLength(c, terminal, utf8);
+        const int control = ControlLength(c, terminal, charset);
         if (!control)
             visible.push_back(*c);
         for (int i = 0; i < control; ++i) {
@@ -212,10 +224,10 @@ std::string VisibleTitle(const char* title, bool terminal, bool utf8)
     return visible;
 }
 
-std::string QuotedTitle(const char* title, bool utf8)
+std::string QuotedTitle(const char* title, Charset charset)
 {
     std::string quoted = "\"";
-    quoted += VisibleTitle(title, true, utf8);
+    quoted += VisibleTitle(title, true, charset);
     quoted += '"';
     return quoted;
 }

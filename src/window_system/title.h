@@ -29,19 +29,30 @@ std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, 
 // character where it was cut, always zero-terminated (for limit > 0), up to any embedded zero.
 std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::size_t limit);
 
+// How a terminal takes the bytes of a title that are not ASCII.
+enum class Charset {
+    Utf8, // the C1 controls are the characters U+0080 to U+009F, two bytes each
+    Letters, // a Windows code page (1252, 437, ...): the bytes 0x80 to 0x9F are letters
+    C1Controls, // a single-byte locale (ISO 8859, ASCII): the bytes 0x80 to 0x9F are controls
+};
+
+// The charset of a code page as GetConsoleOutputCP gives it: UTF-8, ISO 8859's code pages and
+// US-ASCII as they are, any other a Windows code page.
+Charset CharsetOf(unsigned codePage);
+
 // A title as it is written for a person. Through a pipe or into a file, as it is but for line
 // ends (LF, CR), which would split its line in two and could forge another: those are written as
 // \x0a and \x0d. On a terminal, every byte of a character the terminal would take as a control is
-// written so: the C0 controls, DEL, and in UTF-8 text the C1 controls U+0080 to U+009F (\xc2\x9b
-// for CSI); in a single-byte code page (utf8 false) the bytes 0x80 to 0x9F are letters. Anything
-// else, invalid UTF-8 and backslashes included, is written as it is.
-std::string VisibleTitle(const char* title, bool terminal, bool utf8 = true);
+// written so: the C0 controls, DEL, and the C1 controls as the terminal's charset has them (in
+// UTF-8 \xc2\x9b for CSI; on a single-byte locale \x9b). Anything else, invalid UTF-8 and
+// backslashes included, is written as it is.
+std::string VisibleTitle(const char* title, bool terminal, Charset charset = Charset::Utf8);
 
 // Whether VisibleTitle would write the title as it is.
-bool ShownAsItIs(const char* title, bool terminal, bool utf8 = true);
+bool ShownAsItIs(const char* title, bool terminal, Charset charset = Charset::Utf8);
 
 // A title as a message shows it: in double quotes, written as for a terminal.
-std::string QuotedTitle(const char* title, bool utf8 = true);
+std::string QuotedTitle(const char* title, Charset charset = Charset::Utf8);
 
 // GetWindowTextA's contract for a backend that holds titles as UTF-8 text: the title cut by
 // CopyUtf8Title into out; the empty string for no title (nullptr) or no room. Returns its length.

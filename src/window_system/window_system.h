@@ -104,6 +104,9 @@ HANDLE GetStdHandle(DWORD nStdHandle);
 BOOL GetConsoleMode(HANDLE hConsoleHandle, DWORD* lpMode);
 // The code page titles come in: UTF-8 here, as every backend gives them.
 UINT GetACP();
+// The code page the terminal shows text in: the locale's, CP_UTF8 for UTF-8, else 28591 (ISO
+// 8859-1), standing for every single-byte charset, whose bytes 0x80 to 0x9F are controls.
+UINT GetConsoleOutputCP();
 
 // Calls the callback once per top-level window, topmost first, until it returns FALSE.
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);

@@ -351,3 +351,5 @@ BOOL GetConsoleMode(HANDLE hConsoleHandle, DWORD* lpMode)
 }
 
 UINT GetACP() { return CP_UTF8; }
+
+UINT GetConsoleOutputCP() { return CP_UTF8; }

@@ -99,8 +99,16 @@ TEST(VisibleTitle, ControlsAreWrittenVisiblyOnATerminal)
               "2J and \xc2\xa0 (no-break space)");
     // Invalid UTF-8, a lone byte 0x9b among it, and backslashes are left as they are.
     EXPECT_EQ(VisibleTitle("\xff\x9b\xc2 C:\\dir 100%", true), "\xff\x9b\xc2 C:\\dir 100%");
-    // In a single-byte code page 0x80 to 0x9f are letters (0x80 is the euro sign in 1252).
-    EXPECT_EQ(VisibleTitle("\xc2\x80 \x80", true, false), "\xc2\x80 \x80");
+    // In a Windows code page 0x80 to 0x9f are letters (0x80 is the euro sign in 1252); in a
+    // single-byte locale they are the C1 controls themselves, whatever byte comes before.
+    EXPECT_EQ(VisibleTitle("\xc2\x80 \x80", true, Charset::Letters), "\xc2\x80 \x80");
+    EXPECT_EQ(VisibleTitle("\xc2\x9b"
+                           "2J \xe9\xa0",
+                           true, CharsetOf(28591)),
+              "\xc2\\x9b"
+              "2J \xe9\xa0");
+    EXPECT_EQ(CharsetOf(1252), Charset::Letters);
+    EXPECT_EQ(CharsetOf(65001), Charset::Utf8);
 }
 
 TEST(VisibleTitle, ThroughAPipeOnlyLineEndsAreEscaped)
@@ -115,9 +123,9 @@ TEST(VisibleTitle, ShownAsItIsExactlyWhereNothingIsEscaped)
     for (const char* title : {"plain", "", "one\ntwo", "cr\r", "\x1b[0m", "del\x7f", "C1 \xc2\x9b", "nbsp \xc2\xa0",
                               "\xc2", "\x80 euro", "tab\t"})
         for (const bool terminal : {false, true})
-            for (const bool utf8 : {false, true})
-                EXPECT_EQ(ShownAsItIs(title, terminal, utf8), VisibleTitle(title, terminal, utf8) == title)
-                    << title << " terminal " << terminal << " utf8 " << utf8;
+            for (const Charset charset : {Charset::Utf8, Charset::Letters, Charset::C1Controls})
+                EXPECT_EQ(ShownAsItIs(title, terminal, charset), VisibleTitle(title, terminal, charset) == title)
+                    << title << " terminal " << terminal << " charset " << static_cast<int>(charset);
 }
 
 } // namespace

@@ -82,17 +82,28 @@ class HostileTitles(unittest.TestCase):
         self.assertEqual(run.stdout, expected + PROMPT)
         self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
 
+    HOSTILE = [b"\x1b]52;c;b3duZWQ=\x07clipboard", b"\x1b[2J\x1b[HWindow[0]: forged",
+               b"bell\x07 del\x7f", "CSI \u009b2J as UTF-8".encode(), b"new\nline"]
+
     def test_on_a_terminal_titles_are_shown_never_obeyed(self):
         # The listing on a pseudo-terminal: no byte a terminal would obey, every title on one line.
-        hostile = [b"\x1b]52;c;b3duZWQ=\x07clipboard", b"\x1b[2J\x1b[HWindow[0]: forged",
-                   b"bell\x07 del\x7f", "CSI \u009b2J as UTF-8".encode(), b"new\nline"]
+        titles = self.shown_on_a_terminal("C.UTF-8")
+        for title in (b"\\x1b[2J\\x1b[HWindow[0]: forged", b"\\x1b]52;c;b3duZWQ=\\x07clipboard",
+                      b"CSI \\xc2\\x9b2J as UTF-8", b"new\\x0aline"):
+            self.assertIn(title, titles)
+        # In a single-byte locale the bytes 0x80 to 0x9f are the C1 controls themselves.
+        titles = self.shown_on_a_terminal("C")
+        self.assertIn(b"CSI \xc2\\x9b2J as UTF-8", titles)
+        self.assertFalse(any(0x80 <= byte <= 0x9f for byte in b"".join(titles)))
+
+    def shown_on_a_terminal(self, locale):
         desk = desktop.XDesktop(FIXTURE, MANAGER)
         main, terminal = pty.openpty()
         try:
-            for title in hostile:
+            for title in self.HOSTILE:
                 desk.open(title, prop="_NET_WM_NAME", kind="UTF8_STRING")
-            run = subprocess.Popen([TOPLEFT], env=desk.env, stdin=subprocess.DEVNULL, stdout=terminal,
-                                   stderr=subprocess.PIPE)
+            run = subprocess.Popen([TOPLEFT], env=dict(desk.env, LC_ALL=locale), stdin=subprocess.DEVNULL,
+                                   stdout=terminal, stderr=subprocess.PIPE)
             os.close(terminal)
             shown = b""
             while True:
@@ -109,13 +120,10 @@ class HostileTitles(unittest.TestCase):
             desk.close()
         lines = shown.replace(b"\r\n", b"\n").split(b"\n")
         self.assertEqual(lines[-1], PROMPT)
-        self.assertEqual(len(lines) - 1, len(hostile), lines)
+        self.assertEqual(len(lines) - 1, len(self.HOSTILE), lines)
         for control in (b"\x1b", b"\x07", b"\x7f", b"\r", "\u009b".encode()):
             self.assertNotIn(control, b"\n".join(lines))
-        titles = desktop.listed_titles(b"\n".join(lines[:-1]) + b"\n")
-        for title in (b"\\x1b[2J\\x1b[HWindow[0]: forged", b"\\x1b]52;c;b3duZWQ=\\x07clipboard",
-                      b"CSI \\xc2\\x9b2J as UTF-8", b"new\\x0aline"):
-            self.assertIn(title, titles)
+        return desktop.listed_titles(b"\n".join(lines[:-1]) + b"\n")
 
     def test_a_huge_title_costs_no_more_than_a_short_one(self):
         desk = desktop.XDesktop(FIXTURE, MANAGER)

@@ -80,7 +80,7 @@ BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int
         if (const HWND above = NormalWindowAbove(hWnd)) {
             char title[128] = "";
             GetWindowTextA(above, title, sizeof title);
-            return Fail(ERROR_ACCESS_DENIED, QuotedTitle(title, GetACP() == CP_UTF8) + " stayed above it");
+            return Fail(ERROR_ACCESS_DENIED, QuotedTitle(title, CharsetOf(GetConsoleOutputCP())) + " stayed above it");
         }
     return TRUE;
 }

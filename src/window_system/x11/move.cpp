@@ -77,7 +77,7 @@ std::string WindowTitle(xcb_window_t window)
 {
     char title[128];
     x11::GetWindowTextA(HandleOf(window), title, sizeof title);
-    return QuotedTitle(title);
+    return QuotedTitle(title, CharsetOf(GetConsoleOutputCP()));
 }
 
 // What is off, in the words of the message: the first thing that is.
