@@ -9,6 +9,7 @@ Usage: test_managers.py TOPLEFT X_DESKTOP MANAGER
 """
 import os
 import re
+import struct
 import subprocess
 import sys
 import unittest
@@ -165,6 +166,28 @@ class BesideAPanel(unittest.TestCase):
         if MANAGER == "twm":
             self.skipTest("twm keeps no panel above other windows")
         self.assert_beside("top", 40, (0, 0) if MANAGER == "none" else (0, 40))
+
+    def test_work_area_left_by_a_manager_that_has_gone(self):
+        # Left on the root by a manager before this one: its check window gone, its work area kept.
+        if MANAGER != "twm":
+            self.skipTest("twm is the manager here that publishes no work area of its own")
+        desk = desktop.XDesktop(FIXTURE, MANAGER)
+        try:
+            gone = int(desk.open(None))
+            desk.ask(f"destroy {gone}")
+            root = re.search(r"Window id: (0x[0-9a-f]+)", subprocess.run(["xwininfo", "-root"], env=desk.env,
+                                                                         capture_output=True, text=True).stdout)
+            for name, kind, values in (("_NET_SUPPORTING_WM_CHECK", "WINDOW", [gone]),
+                                       ("_NET_WORKAREA", "CARDINAL", [0, 40, 1280, 984])):
+                packed = struct.pack(f"={len(values)}I", *values)
+                desk.ask(f"title {int(root.group(1), 16)} {name} {kind} 32 {packed.hex()}")
+            window = desk.open(b"Beside no panel", at=(150, 120))
+            _, _, status, out, err = desktop.answer(TOPLEFT, desk.env,
+                                                    lambda titles: b"%d\n" % titles.index(b"Beside no panel"))
+            self.assertEqual((status, out, err), (0, b"", b""))
+            self.assertEqual(desk.where(window)[:5], (0, 0, 300, 200, 1))
+        finally:
+            desk.close()
 
     def test_left_panel(self):
         if MANAGER != "openbox":

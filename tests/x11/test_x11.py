@@ -178,6 +178,35 @@ class TopleftOnX11(unittest.TestCase):
         self.assertEqual((status, out, err), (1, b"", b"topleft: the X server did not answer.\n"))
         self.assertLess(waited, 10)
 
+    def test_arguments_touch_nothing(self):
+        before = {name: self.desk.where(w) for name, w in self.windows.items()}
+        env = {name: value for name, value in self.desk.env.items() if name != "DISPLAY"}
+        for environment in (self.desk.env, env):  # --help needs no desktop
+            desktop.assert_arguments_answered(
+                self, lambda arguments: subprocess.run([TOPLEFT, *arguments], env=environment, input=b"0\n",
+                                                       capture_output=True, timeout=60))
+        self.assertEqual({name: self.desk.where(w) for name, w in self.windows.items()}, before)
+
+    def test_the_prompt_waits_asleep(self):
+        # Nothing wakes topleft while the person reads: counted in the kernel's tally of the times
+        # the process was switched to, which a timer's every tick adds to.
+        def switches(pid):
+            with open(f"/proc/{pid}/status") as status:
+                return sum(int(line.split()[1]) for line in status if "ctxt_switches" in line)
+
+        tool = subprocess.Popen([TOPLEFT], env=self.desk.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        try:
+            desktop.read_until(tool.stdout, desktop.PROMPT)
+            time.sleep(0.5)  # time for a last tick of the wait that made the listing
+            before = switches(tool.pid)
+            time.sleep(1.5)
+            after = switches(tool.pid)
+            tool.communicate(b"none\n", timeout=60)
+        finally:
+            desktop.stop(tool)
+        self.assertEqual(after, before)
+
     def test_unreachable_display(self):
         number = 1000
         while os.path.exists(f"/tmp/.X11-unix/X{number}"):

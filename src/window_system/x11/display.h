@@ -51,7 +51,8 @@ struct Waiting {
     Waiting(const Waiting&) = delete;
     Waiting& operator=(const Waiting&) = delete;
 };
-// An answer came: the server is alive.
+// An answer was read: the server is alive. Called as each reply of a batch is read, where a
+// batch of thousands may take longer than the bound over a slow link.
 void Answered();
 // The connection the watchdog shuts when the server stops answering.
 void Watched(xcb_connection_t* connection);
@@ -67,6 +68,16 @@ inline xcb_window_t WindowOf(HWND handle)
 // Whether a window manager runs: it holds SubstructureRedirect on the root, as the reply to
 // xcb_get_window_attributes of the root tells.
 bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttributes);
+
+// Whether the window manager that announced itself on the root is running: the check window the
+// root names (_NET_SUPPORTING_WM_CHECK) names itself, where one that has gone leaves a name that
+// no longer does. Asked in a batch: the check window the listing met at once, another only once
+// the root has named it.
+struct ManagerCheck {
+    xcb_get_property_cookie_t root, known;
+};
+ManagerCheck AskManagerCheck(Display& x);
+bool ManagerAlive(Display& x, const ManagerCheck& asked);
 
 // For each top-level window (a child of the root) the client window a window manager took on in
 // it: one it lists as managed, or the first window carrying WM_STATE, the top-level window itself

@@ -89,6 +89,25 @@ bool ManagerRunning(Display& x, xcb_get_window_attributes_cookie_t rootAttribute
     return root && (root->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT);
 }
 
+ManagerCheck AskManagerCheck(Display& x)
+{
+    return {xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root),
+            x.wmCheck != XCB_NONE ? xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.wmCheck) : xcb_get_property_cookie_t{}};
+}
+
+bool ManagerAlive(Display& x, const ManagerCheck& asked)
+{
+    xcb_window_t named = XCB_NONE, self = XCB_NONE;
+    const bool announced = xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, asked.root, &named, nullptr);
+    const bool known = asked.known.sequence && announced && named == x.wmCheck;
+    if (asked.known.sequence && !known)
+        xcb_discard_reply(x.connection, asked.known.sequence);
+    return announced &&
+        xcb_ewmh_get_supporting_wm_check_reply(
+               &x.ewmh, known ? asked.known : xcb_ewmh_get_supporting_wm_check(&x.ewmh, named), &self, nullptr) &&
+        self == named;
+}
+
 namespace {
 
 // The two title properties of one window, asked for together.
@@ -142,6 +161,7 @@ xcb_get_property_cookie_t RequestWmState(Display& x, xcb_window_t window)
 bool CarriesWmState(Display& x, xcb_get_property_cookie_t cookie)
 {
     const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, cookie, nullptr)};
+    Answered();
     return state && state->type != XCB_NONE;
 }
 
@@ -179,6 +199,7 @@ FramesOfManagedClients(Display& x, const std::vector<xcb_window_t>& managed, std
         std::vector<Climb> still;
         for (std::size_t i = 0; i < climbing.size(); ++i) {
             const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, trees[i], nullptr)};
+            Answered();
             if (!tree)
                 continue; // gone: the walk over the root's children will not meet it either
             if (tree->parent == x.root)
@@ -244,6 +265,7 @@ std::vector<xcb_window_t> ManagedClients(Display& x, const std::vector<xcb_windo
         for (std::size_t i = 0; i < level.size(); ++i) {
             // A window that vanished mid-walk has no children to offer.
             const Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(x.connection, trees[i], nullptr)};
+            Answered();
             if (!tree)
                 continue;
             const xcb_window_t* child = xcb_query_tree_children(tree.get());

@@ -150,9 +150,9 @@ constexpr milliseconds Fresh{100};
 struct DesktopAsked {
     xcb_window_t stamp;
     xcb_get_window_attributes_cookie_t rootAttributes;
-    xcb_get_property_cookie_t check, supported, i3Socket, wmState, normalHints, hints, protocols, clientList;
+    ManagerCheck check;
+    xcb_get_property_cookie_t supported, i3Socket, wmState, normalHints, hints, protocols, clientList;
     xcb_query_tree_cookie_t rootTree;
-    xcb_get_property_cookie_t knownCheck; // the check window the listing met, asked whether it points at itself
 };
 
 DesktopAsked AskDesktop(Display& x, xcb_window_t client)
@@ -166,7 +166,7 @@ DesktopAsked AskDesktop(Display& x, xcb_window_t client)
     xcb_change_property(c, XCB_PROP_MODE_APPEND, stamp, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
     return {stamp,
             xcb_get_window_attributes(c, x.root),
-            xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.root),
+            AskManagerCheck(x),
             xcb_ewmh_get_supported(&x.ewmh, x.screenNumber),
             xcb_get_property(c, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
             xcb_get_property(c, 0, client, x.wmState, x.wmState, 0, 1),
@@ -174,8 +174,7 @@ DesktopAsked AskDesktop(Display& x, xcb_window_t client)
             xcb_icccm_get_wm_hints(c, client),
             xcb_icccm_get_wm_protocols(c, client, x.ewmh.WM_PROTOCOLS),
             xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber),
-            xcb_query_tree(c, x.root),
-            x.wmCheck != XCB_NONE ? xcb_ewmh_get_supporting_wm_check(&x.ewmh, x.wmCheck) : xcb_get_property_cookie_t{}};
+            xcb_query_tree(c, x.root)};
 }
 
 // Reads the desktop; the root's children, read for it, are handed on through `keepTree`.
@@ -183,11 +182,10 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
 {
     xcb_connection_t* c = x.connection;
     const auto& [stamp, rootAttributes, check, supported, i3Socket, wmState, normalHints, hints, protocols, clientList,
-                 rootTree, knownCheck] = asked;
+                 rootTree] = asked;
     Desktop desktop;
     desktop.managerRunning = ManagerRunning(x, rootAttributes);
-    xcb_window_t checkWindow = XCB_NONE;
-    const bool announced = xcb_ewmh_get_supporting_wm_check_reply(&x.ewmh, check, &checkWindow, nullptr);
+    const bool live = ManagerAlive(x, check);
     xcb_ewmh_get_atoms_reply_t atoms;
     if (xcb_ewmh_get_supported_reply(&x.ewmh, supported, &atoms, nullptr)) {
         desktop.moveResize = Contains(atoms.atoms, atoms.atoms_len, x.ewmh._NET_MOVERESIZE_WINDOW);
@@ -240,17 +238,7 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
     }
     xcb_destroy_window(c, stamp);
 
-    // A check window that does not point at itself is left over from a manager that has gone. The
-    // one the listing met was asked with the rest; another one is asked now.
-    xcb_window_t self = XCB_NONE;
-    const bool known = knownCheck.sequence && announced && checkWindow == x.wmCheck;
-    if (knownCheck.sequence && !known)
-        xcb_discard_reply(c, knownCheck.sequence);
-    const bool live =
-        announced &&
-        xcb_ewmh_get_supporting_wm_check_reply(
-            &x.ewmh, known ? knownCheck : xcb_ewmh_get_supporting_wm_check(&x.ewmh, checkWindow), &self, nullptr) &&
-        self == checkWindow;
+    // What a manager that has gone left on the root says nothing of the one running now.
     if (!live || !desktop.managerRunning)
         desktop.moveResize = desktop.activate = desktop.restack = false;
     if (desktop.i3Socket.empty() && desktop.managerRunning)

@@ -2,14 +2,13 @@
 // Xinerama's screens where the server has no RandR 1.5. Each one's free space is the monitor less
 // what the panels reserve along its edges: where there is one monitor, the manager's own figure
 // (_NET_WORKAREA, one rectangle for all monitors, which covers its own panels and the struts it
-// honours); under i3, the workspaces it shows; otherwise the struts of the mapped windows that
-// declare one (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT), each cut to the monitor whose edge it
-// lies on, and the manager's per-monitor figure where it gives one (_GTK_WORKAREAS_D<n>). With no
-// window manager nobody keeps a panel above other windows, and the window raised to the top is
-// seen whole: the free space is then the whole monitor. The layout is asked for with the
-// listing's requests and with the look a move starts from, so that its replies come with theirs;
-// replies older than a moment are asked for again. A monitor's name, an atom, is read only when a
-// message needs it.
+// honours), taken only from a manager that is running and says it keeps one; under i3, the workspaces it shows;
+// otherwise the struts of the mapped windows that declare one (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT), each cut to
+// the monitor whose edge it lies on, and the manager's per-monitor figure where it gives one (_GTK_WORKAREAS_D<n>).
+// With no window manager nobody keeps a panel above other windows, and the window raised to the top is seen whole: the
+// free space is then the whole monitor. The layout is asked for with the listing's requests and with the look a move
+// starts from, so that its replies come with theirs; replies older than a moment are asked for again. A monitor's name,
+// an atom, is read only when a message needs it.
 #include <sys/uio.h>
 #include <xcb/randr.h>
 #include <xcb/xcbext.h>
@@ -36,7 +35,8 @@ struct Layout {
     bool asked = false;
     Clock::time_point askedAt;
     xcb_randr_get_monitors_cookie_t cookie{};
-    xcb_get_property_cookie_t workArea{}, currentDesktop{}, i3Socket{};
+    xcb_get_property_cookie_t workArea{}, currentDesktop{}, i3Socket{}, supported{};
+    ManagerCheck check{};
     xcb_get_window_attributes_cookie_t rootAttributes{};
     std::optional<std::vector<Monitor>> monitors;
     std::vector<xcb_atom_t> names; // RandR's name of each monitor, XCB_NONE for Xinerama's
@@ -165,6 +165,7 @@ void TakeOffPanels(Display& x, std::vector<Monitor>& monitors, std::uint32_t des
     for (const Asked& a : asked) {
         const Owned<xcb_get_property_reply_t> partial{xcb_get_property_reply(c, a.partial, nullptr)};
         const Owned<xcb_get_property_reply_t> plain{xcb_get_property_reply(c, a.plain, nullptr)};
+        Answered();
         Strut strut{};
         const xcb_get_property_reply_t* found = partial && xcb_get_property_value_length(partial.get()) == 48
             ? partial.get()
@@ -223,6 +224,16 @@ const std::vector<Monitor>& Monitors()
     const bool workArea = xcb_ewmh_get_workarea_reply(&x.ewmh, Desk.workArea, &areas, nullptr);
     const Owned<xcb_get_property_reply_t> i3Socket{xcb_get_property_reply(x.connection, Desk.i3Socket, nullptr)};
     const bool managerRunning = ManagerRunning(x, Desk.rootAttributes);
+    // A work area left on the root by a manager that has gone, or by one before the manager that
+    // runs now and keeps none, tells nothing.
+    xcb_ewmh_get_atoms_reply_t supported;
+    bool keepsWorkArea = false;
+    if (xcb_ewmh_get_supported_reply(&x.ewmh, Desk.supported, &supported, nullptr)) {
+        keepsWorkArea = std::find(supported.atoms, supported.atoms + supported.atoms_len, x.ewmh._NET_WORKAREA) !=
+            supported.atoms + supported.atoms_len;
+        xcb_ewmh_get_atoms_reply_wipe(&supported);
+    }
+    keepsWorkArea = ManagerAlive(x, Desk.check) && keepsWorkArea;
     // _NET_WORKAREA is one rectangle for all monitors: the manager's word where there is one
     // monitor, its own panels included. Where it gives none, or there are several monitors, the
     // panels' own.
@@ -232,7 +243,7 @@ const std::vector<Monitor>& Monitors()
         TakeOffI3Bars({static_cast<const char*>(xcb_get_property_value(i3Socket.get())),
                        static_cast<std::size_t>(xcb_get_property_value_length(i3Socket.get()))},
                       monitors);
-    } else if (workArea && areas.workarea_len > 0 && monitors.size() == 1) {
+    } else if (workArea && keepsWorkArea && areas.workarea_len > 0 && monitors.size() == 1) {
         const xcb_ewmh_geometry_t& space = areas.workarea[desktop < areas.workarea_len ? desktop : 0];
         Monitor& monitor = monitors.front();
         const RECT work =
@@ -276,6 +287,10 @@ void AskForMonitors(Display& x)
         xcb_discard_reply(x.connection, Desk.currentDesktop.sequence);
         xcb_discard_reply(x.connection, Desk.rootAttributes.sequence);
         xcb_discard_reply(x.connection, Desk.i3Socket.sequence);
+        xcb_discard_reply(x.connection, Desk.supported.sequence);
+        xcb_discard_reply(x.connection, Desk.check.root.sequence);
+        if (Desk.check.known.sequence)
+            xcb_discard_reply(x.connection, Desk.check.known.sequence);
     }
     Desk = {};
     Desk.asked = true;
@@ -287,6 +302,8 @@ void AskForMonitors(Display& x)
     Desk.currentDesktop = xcb_ewmh_get_current_desktop(&x.ewmh, x.screenNumber);
     Desk.rootAttributes = xcb_get_window_attributes(x.connection, x.root);
     Desk.i3Socket = xcb_get_property(x.connection, 0, x.root, x.i3SocketPath, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
+    Desk.supported = xcb_ewmh_get_supported(&x.ewmh, x.screenNumber);
+    Desk.check = AskManagerCheck(x);
 }
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) { return ChooseMonitor(Monitors(), pt, dwFlags); }
