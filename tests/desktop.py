@@ -17,9 +17,10 @@ import unittest
 
 # The window managers the X11 tests run under: "none", real ones from Debian, and "refuse", the X
 # test program's own manager that refuses every move.
-MANAGERS = ("none", "openbox", "fluxbox", "twm", "fvwm", "xfwm4", "icewm", "metacity", "i3", "gnome", "refuse")
+MANAGERS = ("none", "openbox", "fluxbox", "twm", "fvwm", "xfwm4", "icewm", "metacity", "marco", "wmaker", "i3",
+            "gnome", "refuse")
 # Those that announce EWMH support and keep an active window.
-EWMH_MANAGERS = ("openbox", "fluxbox", "fvwm", "xfwm4", "icewm", "metacity", "i3", "gnome")
+EWMH_MANAGERS = ("openbox", "fluxbox", "fvwm", "xfwm4", "icewm", "metacity", "marco", "wmaker", "i3", "gnome")
 # A system bus of a test's own: GNOME Shell stops at start without one.
 SYSTEM_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -529,7 +530,7 @@ class XDesktop:
             if refusing.stdout.readline() != b"managing\n":
                 raise RuntimeError("the refusing manager did not start")
             return
-        if manager in ("xfwm4", "metacity", "gnome"):
+        if manager in ("xfwm4", "metacity", "marco", "gnome"):
             bus, address = start_session_bus(self.folder)
             self.started.append(bus)
             self.env["DBUS_SESSION_BUS_ADDRESS"] = address
@@ -550,6 +551,9 @@ class XDesktop:
             "i3": ["i3", "-c", config],
             "icewm": ["icewm", "--config", config],
             "metacity": ["metacity", "--sm-disable"],
+            "marco": ["marco", "--sm-disable", "--no-composite"],
+            # No dock, clip or session of its own, and its settings left as they are.
+            "wmaker": ["wmaker", "--no-dock", "--no-clip", "--no-autolaunch", "--dont-restore", "--static"],
             "gnome": ["gnome-shell", "--x11"],
         }
         with open(config, "w") as out:

@@ -1,13 +1,21 @@
 // An X11 test program for the end-to-end tests: opens windows with exactly the title properties
 // a test asks for, and reports where windows are. Commands on standard input, one reply line each:
 //   open X Y W H mapped|hidden|iconic [static] [csd L R T B] [panel top|left N] [#RRGGBB]
+//        [nofocus] [above] [fullscreen] [maximised] [dialog ID] [group ID] [desktop N]
 //                                       -> window id (managed by then, under a window manager);
 //                                          static: the window asks for Static gravity; csd: it
 //                                          asks not to be decorated and says it draws a shadow of
 //                                          L, R, T, B pixels around its frame (_GTK_FRAME_EXTENTS);
 //                                          panel: a dock reserving N pixels along the top or left
 //                                          edge of the screen, over its own stretch of that edge;
-//                                          #RRGGBB: its colour (white otherwise), 24-bit screen
+//                                          #RRGGBB: its colour (white otherwise), 24-bit screen;
+//                                          nofocus: it takes no input and offers no WM_TAKE_FOCUS
+//                                          (a clock); above, fullscreen, maximised: it asks for
+//                                          that state as it is mapped; dialog: a dialog of window
+//                                          ID; group: a dialog of the whole application whose
+//                                          group leader is ID; desktop: on that desktop
+//   desktop N                           -> ok       shows desktop N, as a pager asks
+//   above A B                           -> 1 when A (its frame) is stacked above B, else 0
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
@@ -50,6 +58,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <initializer_list>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -159,9 +168,26 @@ struct Panel {
 std::vector<xcb_window_t> Opened; // every window opened on command, for the stacking report
 std::vector<xcb_window_t> Panels; // those of them that are panels, which may stay above the rest
 
-xcb_window_t Open(int x, int y, int width, int height, const std::string& state, bool staticGravity,
-                  std::uint32_t colour, const Shadow& shadow = {}, const Panel& panel = {})
+// What a window asks for besides its place and size.
+struct Options {
+    std::string state = "mapped";
+    bool staticGravity = false;
+    std::uint32_t colour = 0;
+    Shadow shadow;
+    Panel panel;
+    bool noFocus = false;
+    std::vector<xcb_atom_t> netStates; // _NET_WM_STATE as it is mapped
+    xcb_window_t dialogOf = XCB_NONE, groupLeader = XCB_NONE;
+    std::uint32_t desktop = 0xFFFFFFFF; // none asked for
+};
+
+xcb_window_t Open(int x, int y, int width, int height, const Options& options)
 {
+    const std::string& state = options.state;
+    const bool staticGravity = options.staticGravity;
+    const std::uint32_t colour = options.colour;
+    const Shadow& shadow = options.shadow;
+    const Panel& panel = options.panel;
     const xcb_window_t window = xcb_generate_id(Connection);
     const std::uint32_t values[] = {colour};
     xcb_create_window(Connection, XCB_COPY_FROM_PARENT, window, Screen->root, static_cast<std::int16_t>(x),
@@ -202,11 +228,27 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
                             strut);
     }
     const bool managed = RedirectHeld();
-    if (state == "iconic" && !managed) {
-        xcb_icccm_wm_hints_t hints{};
+    xcb_icccm_wm_hints_t hints{};
+    if (state == "iconic" && !managed)
         xcb_icccm_wm_hints_set_iconic(&hints);
+    if (options.noFocus)
+        xcb_icccm_wm_hints_set_input(&hints, 0);
+    if (options.groupLeader != XCB_NONE)
+        xcb_icccm_wm_hints_set_window_group(&hints, options.groupLeader);
+    if (hints.flags)
         xcb_icccm_set_wm_hints(Connection, window, &hints);
+    // A dialog of one window names it; one of the whole application names the root.
+    if (options.dialogOf != XCB_NONE || options.groupLeader != XCB_NONE) {
+        const xcb_window_t owner = options.dialogOf != XCB_NONE ? options.dialogOf : Screen->root;
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32,
+                            1, &owner);
+        SetAtoms(window, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, {Atom("_NET_WM_WINDOW_TYPE_DIALOG")});
     }
+    if (!options.netStates.empty())
+        SetAtoms(window, "_NET_WM_STATE", XCB_ATOM_ATOM, options.netStates);
+    if (options.desktop != 0xFFFFFFFF)
+        xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32,
+                            1, &options.desktop);
     if (state != "hidden")
         xcb_map_window(Connection, window);
     xcb_flush(Connection);
@@ -230,20 +272,26 @@ xcb_window_t Open(int x, int y, int width, int height, const std::string& state,
     return window;
 }
 
+// Asks the manager, as a pager does, for a message about a window (or the root) of up to five
+// values.
+void SendToManager(xcb_window_t window, const std::string& type, std::initializer_list<std::uint32_t> values)
+{
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = Atom(type);
+    std::copy(values.begin(), values.end(), message.data.data32);
+    xcb_send_event(Connection, 0, Screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+}
+
 // Raises the window as a click on it does: through a manager that keeps an active window, by
 // asking for its activation as the user's pager would; otherwise by asking to stack it above.
 void Raise(xcb_window_t window)
 {
     if (KeepsActiveWindow()) {
-        xcb_client_message_event_t activate{};
-        activate.response_type = XCB_CLIENT_MESSAGE;
-        activate.format = 32;
-        activate.window = window;
-        activate.type = Atom("_NET_ACTIVE_WINDOW");
-        activate.data.data32[0] = 2; // from a pager: the user's own choice
-        xcb_send_event(Connection, 0, Screen->root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&activate));
+        SendToManager(window, "_NET_ACTIVE_WINDOW", {2}); // from a pager: the user's own choice
         return;
     }
     const std::uint32_t above = XCB_STACK_MODE_ABOVE;
@@ -361,7 +409,9 @@ bool InputClosed()
 int Churn()
 {
     const std::string flickerTitles[] = {"Flicker", "Flicker " + std::string(300, 'F'), "", "Flicker \xff\xfe\xc3"};
-    const xcb_window_t flicker = Open(700, 500, 120, 80, "mapped", false, Screen->white_pixel);
+    Options plain;
+    plain.colour = Screen->white_pixel;
+    const xcb_window_t flicker = Open(700, 500, 120, 80, plain);
     SetProperty(flicker, "_NET_WM_NAME", "UTF8_STRING", 8, flickerTitles[0]);
     Sync();
     std::cout << flicker << std::endl;
@@ -492,24 +542,37 @@ int main(int argc, char** argv)
             int x, y, width, height;
             std::string state, option;
             words >> x >> y >> width >> height >> state;
-            bool staticGravity = false;
-            std::uint32_t colour = Screen->white_pixel;
-            Shadow shadow;
-            Panel panel;
+            Options options;
+            options.state = state;
+            options.colour = Screen->white_pixel;
             while (words >> option) {
                 if (option == "static") {
-                    staticGravity = true;
+                    options.staticGravity = true;
                 } else if (option == "panel") {
-                    words >> panel.edge >> panel.width;
+                    words >> options.panel.edge >> options.panel.width;
                 } else if (option == "csd") {
-                    shadow.drawn = true;
-                    for (std::uint32_t& extent : shadow.extents)
+                    options.shadow.drawn = true;
+                    for (std::uint32_t& extent : options.shadow.extents)
                         words >> extent;
                 } else if (option.size() == 7 && option[0] == '#') {
-                    colour = static_cast<std::uint32_t>(std::stoul(option.substr(1), nullptr, 16));
+                    options.colour = static_cast<std::uint32_t>(std::stoul(option.substr(1), nullptr, 16));
+                } else if (option == "nofocus") {
+                    options.noFocus = true;
+                } else if (option == "above" || option == "fullscreen") {
+                    options.netStates.push_back(Atom(option == "above" ? "_NET_WM_STATE_ABOVE"
+                                                                       : "_NET_WM_STATE_FULLSCREEN"));
+                } else if (option == "maximised") {
+                    options.netStates.push_back(Atom("_NET_WM_STATE_MAXIMIZED_VERT"));
+                    options.netStates.push_back(Atom("_NET_WM_STATE_MAXIMIZED_HORZ"));
+                } else if (option == "dialog") {
+                    words >> options.dialogOf;
+                } else if (option == "group") {
+                    words >> options.groupLeader;
+                } else if (option == "desktop") {
+                    words >> options.desktop;
                 }
             }
-            reply = std::to_string(Open(x, y, width, height, state, staticGravity, colour, shadow, panel));
+            reply = std::to_string(Open(x, y, width, height, options));
         } else if (command == "title") {
             xcb_window_t window;
             std::string property, type, hex;
@@ -539,6 +602,19 @@ int main(int argc, char** argv)
             xcb_window_t window;
             words >> window;
             Raise(window);
+        } else if (command == "desktop") {
+            std::uint32_t desktop;
+            words >> desktop;
+            SendToManager(Screen->root, "_NET_CURRENT_DESKTOP", {desktop, XCB_CURRENT_TIME});
+        } else if (command == "above") {
+            xcb_window_t upper, lower;
+            words >> upper >> lower;
+            Freed<xcb_query_tree_reply_t> tree{
+                xcb_query_tree_reply(Connection, xcb_query_tree(Connection, Screen->root), nullptr)};
+            const xcb_window_t* children = xcb_query_tree_children(tree.reply);
+            const xcb_window_t* end = children + xcb_query_tree_children_length(tree.reply);
+            reply = std::find(children, end, TopLevelOf(upper)) > std::find(children, end, TopLevelOf(lower)) ? "1"
+                                                                                                               : "0";
         } else if (command == "destroy") {
             xcb_window_t window;
             words >> window;

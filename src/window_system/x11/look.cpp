@@ -5,8 +5,10 @@
 #include <xcb/xcb_icccm.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "window_system/last_error.h"
+#include "window_system/stacking.h"
 #include "window_system/x11/look.h"
 
 namespace x11 {
@@ -43,41 +45,93 @@ std::string PropertyText(const xcb_get_property_reply_t* reply)
             static_cast<std::size_t>(xcb_get_property_value_length(reply))};
 }
 
-// Window types and states that managers keep above ordinary windows, as they should.
-bool StaysAbove(Display& x, const xcb_get_property_reply_t* type, const xcb_get_property_reply_t* state)
+// The layer a manager keeps a window in by its EWMH type and state.
+int LayerOf(Display& x, const xcb_get_property_reply_t* type, const xcb_get_property_reply_t* state)
 {
     const xcb_ewmh_connection_t& e = x.ewmh;
     if (type && type->format == 32) {
         const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(type));
         const auto count = static_cast<std::uint32_t>(xcb_get_property_value_length(type) / 4);
         for (const xcb_atom_t kind :
-             {e._NET_WM_WINDOW_TYPE_DOCK, e._NET_WM_WINDOW_TYPE_NOTIFICATION, e._NET_WM_WINDOW_TYPE_TOOLTIP,
-              e._NET_WM_WINDOW_TYPE_MENU, e._NET_WM_WINDOW_TYPE_DROPDOWN_MENU, e._NET_WM_WINDOW_TYPE_POPUP_MENU,
-              e._NET_WM_WINDOW_TYPE_COMBO, e._NET_WM_WINDOW_TYPE_DND, e._NET_WM_WINDOW_TYPE_SPLASH})
+             {e._NET_WM_WINDOW_TYPE_NOTIFICATION, e._NET_WM_WINDOW_TYPE_TOOLTIP, e._NET_WM_WINDOW_TYPE_MENU,
+              e._NET_WM_WINDOW_TYPE_DROPDOWN_MENU, e._NET_WM_WINDOW_TYPE_POPUP_MENU, e._NET_WM_WINDOW_TYPE_COMBO,
+              e._NET_WM_WINDOW_TYPE_DND, e._NET_WM_WINDOW_TYPE_SPLASH})
             if (Contains(atoms, count, kind))
-                return true;
+                return OverlayLayer;
+        if (Contains(atoms, count, e._NET_WM_WINDOW_TYPE_DOCK))
+            return PanelLayer;
+        if (Contains(atoms, count, e._NET_WM_WINDOW_TYPE_DESKTOP))
+            return BelowLayer;
     }
     if (state && state->format == 32) {
         const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(state));
         const auto count = static_cast<std::uint32_t>(xcb_get_property_value_length(state) / 4);
+        if (Contains(atoms, count, e._NET_WM_STATE_FULLSCREEN))
+            return FullScreenLayer;
         if (Contains(atoms, count, e._NET_WM_STATE_ABOVE) || Contains(atoms, count, x.staysOnTop))
+            return AboveLayer;
+        if (Contains(atoms, count, e._NET_WM_STATE_BELOW))
+            return BelowLayer;
+    }
+    return NormalLayer;
+}
+
+bool HasState(const xcb_get_property_reply_t* state, xcb_atom_t wanted)
+{
+    return state && state->format == 32 &&
+        Contains(static_cast<const xcb_atom_t*>(xcb_get_property_value(state)),
+                 static_cast<std::uint32_t>(xcb_get_property_value_length(state) / 4), wanted);
+}
+
+// The window of a property holding one, such as WM_TRANSIENT_FOR; empty where there is none.
+std::optional<xcb_window_t> WindowIn(const xcb_get_property_reply_t* reply)
+{
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply) < 4)
+        return std::nullopt;
+    return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+}
+
+xcb_get_property_cookie_t AskTransientFor(Display& x, xcb_window_t window)
+{
+    return xcb_get_property(x.connection, 0, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1);
+}
+
+// Whether the chain of WM_TRANSIENT_FOR from a window (whose own owner is given) reaches the
+// client: a dialog of the client, or of one of its dialogs. Owners met before are known; others
+// are asked as the chain climbs.
+bool DialogOf(Display& x, xcb_window_t owner, xcb_window_t client,
+              std::vector<std::pair<xcb_window_t, xcb_window_t>>& owners)
+{
+    constexpr int Deepest = 8;
+    for (int depth = 0; depth < Deepest && owner != XCB_NONE && owner != x.root; ++depth) {
+        if (owner == client)
             return true;
+        const auto known =
+            std::find_if(owners.begin(), owners.end(), [owner](const auto& o) { return o.first == owner; });
+        if (known != owners.end()) {
+            owner = known->second;
+            continue;
+        }
+        const Owned<xcb_get_property_reply_t> reply{
+            xcb_get_property_reply(x.connection, AskTransientFor(x, owner), nullptr)};
+        const xcb_window_t next = WindowIn(reply.get()).value_or(XCB_NONE);
+        owners.emplace_back(owner, next);
+        owner = next;
     }
     return false;
 }
 
-// The first normal window stacked above the frame, or XCB_NONE when there is none. Windows one
-// cannot see, override-redirect ones (menus, tooltips), the manager's own windows, docks, windows
-// that asked to stay above, the window's own dialogs, and windows that appeared since the move
-// began (not among `present`) may be above it. Unless asked to judge, any window above counts.
-xcb_window_t NormalWindowAbove(Display& x, const xcb_query_tree_reply_t* tree, xcb_window_t frame, xcb_window_t client,
-                               bool managerRunning, const std::vector<xcb_window_t>& present, bool judge)
+// The first window stacked above the frame that the user could see over the moved window, or
+// XCB_NONE when there is none (see stacking.h); windows that appeared since the move began (not
+// among `present`) are not looked at. Unless asked to judge, any window above counts.
+xcb_window_t CoveringWindow(Display& x, const xcb_query_tree_reply_t* tree, const Seen& moved, xcb_window_t client,
+                            const Desktop& desktop, const std::vector<xcb_window_t>& present, bool judge)
 {
     const xcb_window_t* children = xcb_query_tree_children(tree);
     const int count = xcb_query_tree_children_length(tree);
-    const xcb_window_t* position = std::find(children, children + count, frame);
+    const xcb_window_t* position = std::find(children, children + count, moved.frame);
     if (position == children + count)
-        return frame; // not a child of the root: nothing can be said to be below it
+        return moved.frame; // not a child of the root: nothing can be said to be below it
     std::vector<xcb_window_t> above; // topmost first
     for (const xcb_window_t* other = children + count; other-- != position + 1;)
         if (std::binary_search(present.begin(), present.end(), *other))
@@ -85,47 +139,97 @@ xcb_window_t NormalWindowAbove(Display& x, const xcb_query_tree_reply_t* tree, x
     if (!judge)
         return above.empty() ? XCB_NONE : above.front(); // taken as covering it, unlooked at
 
-    // From the top down, a few at a time: one normal window is enough to know, and a window not
-    // yet raised has thousands above it.
+    xcb_connection_t* c = x.connection;
+    std::vector<std::pair<xcb_window_t, xcb_window_t>> owners; // (window, its WM_TRANSIENT_FOR)
+    // From the top down, a few at a time: one window that covers it is enough to know, and a
+    // window not yet raised has thousands above it.
     constexpr std::size_t Batch = 32;
     for (std::size_t first = 0; first < above.size(); first += Batch) {
         const std::size_t end = std::min(above.size(), first + Batch);
-        std::vector<xcb_get_window_attributes_cookie_t> attributes;
+        struct Outer {
+            xcb_get_window_attributes_cookie_t attributes;
+            xcb_get_geometry_cookie_t geometry;
+        };
+        std::vector<Outer> outer;
         for (std::size_t i = first; i < end; ++i)
-            attributes.push_back(xcb_get_window_attributes(x.connection, above[i]));
-        std::vector<xcb_window_t> visible;
+            outer.push_back({xcb_get_window_attributes(c, above[i]), xcb_get_geometry(c, above[i])});
+        std::vector<StackedWindow> facts;
+        std::vector<xcb_window_t> windows, looked; // looked: the viewable ones, with a client to look at
         for (std::size_t i = first; i < end; ++i) {
-            const Owned<xcb_get_window_attributes_reply_t> reply{
-                xcb_get_window_attributes_reply(x.connection, attributes[i - first], nullptr)};
-            if (reply && reply->map_state == XCB_MAP_STATE_VIEWABLE && !reply->override_redirect)
-                visible.push_back(above[i]);
+            const Owned<xcb_get_window_attributes_reply_t> attributes{
+                xcb_get_window_attributes_reply(c, outer[i - first].attributes, nullptr)};
+            const Owned<xcb_get_geometry_reply_t> geometry{
+                xcb_get_geometry_reply(c, outer[i - first].geometry, nullptr)};
+            Answered();
+            if (!attributes || !geometry)
+                continue; // gone meanwhile
+            const int border = 2 * geometry->border_width;
+            facts.push_back({{geometry->x, geometry->y, geometry->x + geometry->width + border,
+                              geometry->y + geometry->height + border},
+                             attributes->map_state == XCB_MAP_STATE_VIEWABLE,
+                             attributes->override_redirect ? OverlayLayer : NormalLayer,
+                             false});
+            windows.push_back(above[i]);
+            if (facts.back().shown && !attributes->override_redirect)
+                looked.push_back(above[i]);
         }
         // Under a manager, a window with no client inside is one of the manager's own.
-        const std::vector<xcb_window_t> clients = managerRunning ? ManagedClients(x, visible, {}) : visible;
+        const std::vector<xcb_window_t> clients = desktop.managerRunning ? ManagedClients(x, looked, {}) : looked;
 
-        struct Looks {
+        struct Properties {
+            std::size_t fact;
             xcb_window_t window;
-            xcb_get_property_cookie_t type, state, transientFor;
+            xcb_get_property_cookie_t type, state, transientFor, hints, onDesktop, frameExtents, shadowExtents;
         };
-        std::vector<Looks> looks;
-        for (const xcb_window_t other : clients)
-            if (other != XCB_NONE)
-                looks.push_back({other, xcb_ewmh_get_wm_window_type(&x.ewmh, other),
-                                 xcb_ewmh_get_wm_state(&x.ewmh, other),
-                                 xcb_icccm_get_wm_transient_for(x.connection, other)});
-        xcb_window_t covering = XCB_NONE;
-        for (const Looks& look : looks) {
-            const Owned<xcb_get_property_reply_t> type{xcb_get_property_reply(x.connection, look.type, nullptr)};
-            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(x.connection, look.state, nullptr)};
-            xcb_window_t owner = XCB_NONE;
-            const bool dialog =
-                xcb_icccm_get_wm_transient_for_reply(x.connection, look.transientFor, &owner, nullptr) &&
-                owner == client;
-            if (covering == XCB_NONE && !dialog && !StaysAbove(x, type.get(), state.get()))
-                covering = look.window;
+        std::vector<Properties> asked;
+        for (std::size_t i = 0, k = 0; i < windows.size() && k < looked.size(); ++i) {
+            if (windows[i] != looked[k])
+                continue;
+            const xcb_window_t other = clients[k++];
+            if (other == XCB_NONE) {
+                facts[i].layer = PanelLayer;
+                continue;
+            }
+            asked.push_back({i, other, xcb_ewmh_get_wm_window_type(&x.ewmh, other),
+                             xcb_ewmh_get_wm_state(&x.ewmh, other), AskTransientFor(x, other),
+                             xcb_icccm_get_wm_hints(c, other), xcb_ewmh_get_wm_desktop(&x.ewmh, other),
+                             xcb_ewmh_get_frame_extents(&x.ewmh, other),
+                             xcb_get_property(c, 0, other, x.gtkFrameExtents, XCB_ATOM_CARDINAL, 0, 4)});
         }
-        if (covering != XCB_NONE)
-            return covering;
+        for (const Properties& look : asked) {
+            const Owned<xcb_get_property_reply_t> type{xcb_get_property_reply(c, look.type, nullptr)};
+            const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(c, look.state, nullptr)};
+            const Owned<xcb_get_property_reply_t> transientFor{xcb_get_property_reply(c, look.transientFor, nullptr)};
+            const Owned<xcb_get_property_reply_t> frameExtents{xcb_get_property_reply(c, look.frameExtents, nullptr)};
+            const Owned<xcb_get_property_reply_t> shadowExtents{xcb_get_property_reply(c, look.shadowExtents, nullptr)};
+            xcb_icccm_wm_hints_t hints{};
+            const bool hinted = xcb_icccm_get_wm_hints_reply(c, look.hints, &hints, nullptr);
+            std::uint32_t onDesktop = 0;
+            const bool placed = xcb_ewmh_get_wm_desktop_reply(&x.ewmh, look.onDesktop, &onDesktop, nullptr);
+            Answered();
+            StackedWindow& fact = facts[look.fact];
+            fact.layer = LayerOf(x, type.get(), state.get());
+            // On another desktop, or minimised where the manager keeps it mapped.
+            if (HasState(state.get(), x.ewmh._NET_WM_STATE_HIDDEN) ||
+                (placed && onDesktop != 0xFFFFFFFF && desktop.currentDesktop && onDesktop != *desktop.currentDesktop))
+                fact.shown = false;
+            // A window drawing its own shadow is seen inside it.
+            Extents decoration, shadow;
+            if (!ReadExtents(frameExtents.get(), decoration) || !decoration.Any())
+                if (ReadExtents(shadowExtents.get(), shadow))
+                    fact.frame = {fact.frame.left + shadow.left, fact.frame.top + shadow.top,
+                                  fact.frame.right - shadow.right, fact.frame.bottom - shadow.bottom};
+            // Its dialogs, theirs, and the dialogs of its whole application (transient for the
+            // root, or for none, in its group).
+            if (const std::optional<xcb_window_t> owner = WindowIn(transientFor.get())) {
+                owners.emplace_back(look.window, *owner);
+                const bool ofGroup = (*owner == XCB_NONE || *owner == x.root) && desktop.group != XCB_NONE && hinted &&
+                    (hints.flags & XCB_ICCCM_WM_HINT_WINDOW_GROUP) && hints.window_group == desktop.group;
+                fact.family = ofGroup || DialogOf(x, *owner, client, owners);
+            }
+        }
+        if (const std::size_t found = FirstCovering(moved.Frame(), desktop.layer, facts); found < facts.size())
+            return windows[found];
     }
     return XCB_NONE;
 }
@@ -153,6 +257,7 @@ struct DesktopAsked {
     ManagerCheck check;
     xcb_get_property_cookie_t supported, i3Socket, wmState, normalHints, hints, protocols, clientList;
     xcb_query_tree_cookie_t rootTree;
+    xcb_get_property_cookie_t type, state, currentDesktop;
 };
 
 DesktopAsked AskDesktop(Display& x, xcb_window_t client)
@@ -174,7 +279,10 @@ DesktopAsked AskDesktop(Display& x, xcb_window_t client)
             xcb_icccm_get_wm_hints(c, client),
             xcb_icccm_get_wm_protocols(c, client, x.ewmh.WM_PROTOCOLS),
             xcb_ewmh_get_client_list(&x.ewmh, x.screenNumber),
-            xcb_query_tree(c, x.root)};
+            xcb_query_tree(c, x.root),
+            xcb_ewmh_get_wm_window_type(&x.ewmh, client),
+            xcb_ewmh_get_wm_state(&x.ewmh, client),
+            xcb_ewmh_get_current_desktop(&x.ewmh, x.screenNumber)};
 }
 
 // Reads the desktop; the root's children, read for it, are handed on through `keepTree`.
@@ -182,7 +290,7 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
 {
     xcb_connection_t* c = x.connection;
     const auto& [stamp, rootAttributes, check, supported, i3Socket, wmState, normalHints, hints, protocols, clientList,
-                 rootTree] = asked;
+                 rootTree, type, state, currentDesktop] = asked;
     Desktop desktop;
     desktop.managerRunning = ManagerRunning(x, rootAttributes);
     const bool live = ManagerAlive(x, check);
@@ -195,11 +303,11 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
     }
     const Owned<xcb_get_property_reply_t> socket{xcb_get_property_reply(c, i3Socket, nullptr)};
     desktop.i3Socket = PropertyText(socket.get());
-    const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(c, wmState, nullptr)};
-    if (state && state->format == 32 && xcb_get_property_value_length(state.get()) >= 4) {
+    const Owned<xcb_get_property_reply_t> managed{xcb_get_property_reply(c, wmState, nullptr)};
+    if (managed && managed->format == 32 && xcb_get_property_value_length(managed.get()) >= 4) {
         desktop.managed = true;
         desktop.iconic =
-            *static_cast<const std::uint32_t*>(xcb_get_property_value(state.get())) == XCB_ICCCM_WM_STATE_ICONIC;
+            *static_cast<const std::uint32_t*>(xcb_get_property_value(managed.get())) == XCB_ICCCM_WM_STATE_ICONIC;
     }
     xcb_size_hints_t size;
     if (xcb_icccm_get_wm_normal_hints_reply(c, normalHints, &size, nullptr) &&
@@ -207,8 +315,10 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
         desktop.gravity = static_cast<xcb_gravity_t>(size.win_gravity);
     // A window that takes no input and offers no WM_TAKE_FOCUS can never be the active one.
     xcb_icccm_wm_hints_t wmHints;
-    const bool refusesInput = xcb_icccm_get_wm_hints_reply(c, hints, &wmHints, nullptr) &&
-        (wmHints.flags & XCB_ICCCM_WM_HINT_INPUT) && !wmHints.input;
+    const bool hinted = xcb_icccm_get_wm_hints_reply(c, hints, &wmHints, nullptr);
+    const bool refusesInput = hinted && (wmHints.flags & XCB_ICCCM_WM_HINT_INPUT) && !wmHints.input;
+    if (hinted && (wmHints.flags & XCB_ICCCM_WM_HINT_WINDOW_GROUP))
+        desktop.group = wmHints.window_group;
     xcb_icccm_get_wm_protocols_reply_t offered;
     bool takesFocus = false;
     if (xcb_icccm_get_wm_protocols_reply(c, protocols, &offered, nullptr)) {
@@ -217,6 +327,13 @@ Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_
     }
     desktop.focusable = !refusesInput || takesFocus;
     Owned<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, rootTree, nullptr)};
+    const Owned<xcb_get_property_reply_t> kind{xcb_get_property_reply(c, type, nullptr)};
+    const Owned<xcb_get_property_reply_t> states{xcb_get_property_reply(c, state, nullptr)};
+    desktop.layer = LayerOf(x, kind.get(), states.get());
+    desktop.maximised = HasState(states.get(), x.ewmh._NET_WM_STATE_MAXIMIZED_VERT) &&
+        HasState(states.get(), x.ewmh._NET_WM_STATE_MAXIMIZED_HORZ);
+    if (std::uint32_t shown = 0; xcb_ewmh_get_current_desktop_reply(&x.ewmh, currentDesktop, &shown, nullptr))
+        desktop.currentDesktop = shown;
     if (tree) {
         const xcb_window_t* children = xcb_query_tree_children(tree.get());
         desktop.present.assign(children, children + xcb_query_tree_children_length(tree.get()));
@@ -334,12 +451,15 @@ Seen ReadSeen(Display& x, xcb_window_t client, const SeenAsked& asked, const Des
     seen.exists = true;
     seen.frameX = frame->x;
     seen.frameY = frame->y;
+    seen.frameWidth = frame->width + 2 * frame->border_width;
+    seen.frameHeight = frame->height + 2 * frame->border_width;
     seen.clientX = place->dst_x;
     seen.clientY = place->dst_y;
     seen.width = own->width;
     seen.height = own->height;
     seen.border = own->border_width;
     seen.viewable = mapped->map_state == XCB_MAP_STATE_VIEWABLE;
+    seen.maximised = desktop.maximised;
     if (!ReadExtents(frameReply.get(), seen.decoration)) {
         // No word from the manager on its frame: the frame is the root's child around the client.
         const int outerWidth = frame->width + 2 * frame->border_width;
@@ -351,7 +471,7 @@ Seen ReadSeen(Display& x, xcb_window_t client, const SeenAsked& asked, const Des
     }
     ReadExtents(shadowReply.get(), seen.shadow);
     if (stacking && stack && present) {
-        seen.coveredBy = NormalWindowAbove(x, stack, seen.frame, client, desktop.managerRunning, *present, judge);
+        seen.coveredBy = CoveringWindow(x, stack, seen, client, desktop, *present, judge);
         seen.onTop = seen.coveredBy == XCB_NONE;
         seen.activeWindow = activeWindow;
         // Active as the desktop defines it: a manager that keeps _NET_ACTIVE_WINDOW names the
@@ -404,6 +524,22 @@ Seen Recall(Display& x, xcb_window_t client)
     return LookAtMove(x, client).seen;
 }
 
+std::optional<POINT> MaximisedCorner(const Seen& seen)
+{
+    if (!seen.maximised)
+        return std::nullopt;
+    const RECT frame = seen.Frame();
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    const POINT middle{(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2};
+    if (!x11::GetMonitorInfoA(x11::MonitorFromPoint(middle, MONITOR_DEFAULTTONEAREST), &monitor))
+        return std::nullopt;
+    const RECT& work = monitor.rcWork;
+    if (frame.left > work.left || frame.top > work.top || frame.right < work.right || frame.bottom < work.bottom)
+        return std::nullopt;
+    return POINT{work.left, work.top};
+}
+
 BOOL Vanished(Display& x)
 {
     return Silent(x) ? Fail(ERROR_TIMEOUT, "the X server did not answer") : Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -418,7 +554,8 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     const Seen seen = Recall(x, WindowOf(hWnd));
     if (!seen.exists)
         return Vanished(x);
-    *lpRect = {seen.Left(), seen.Top(), seen.Left() + seen.width, seen.Top() + seen.height};
+    const POINT corner = MaximisedCorner(seen).value_or(POINT{seen.Left(), seen.Top()});
+    *lpRect = {corner.x, corner.y, corner.x + seen.width, corner.y + seen.height};
     return TRUE;
 }
 

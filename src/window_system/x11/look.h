@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct Seen {
     bool exists = false;
     xcb_window_t frame = XCB_NONE; // the root's child that holds it
     int frameX = 0, frameY = 0; // the frame's outer corner
+    int frameWidth = 0, frameHeight = 0; // and its outer size
     int clientX = 0, clientY = 0; // the client's own origin, inside its border
     int width = 0, height = 0; // the client's size: what the program draws in
     int border = 0; // the client's own border width
@@ -33,6 +35,7 @@ struct Seen {
     bool onTop = false;
     bool active = false;
     bool focused = false; // it has the keyboard's focus
+    bool maximised = false; // both ways, as the move began
     xcb_window_t activeWindow = XCB_NONE; // the manager's active window
     xcb_window_t coveredBy = XCB_NONE; // a normal window above it
 
@@ -47,6 +50,13 @@ struct Seen {
     // The frame's outer size beyond the client's.
     int ExtraWidth() const { return 2 * border + decoration.left + decoration.right; }
     int ExtraHeight() const { return 2 * border + decoration.top + decoration.bottom; }
+    // What the user sees of the window: its frame, inside any shadow it draws.
+    RECT Frame() const
+    {
+        const int right = DrawsOwnFrame() ? clientX + width - shadow.right : frameX + frameWidth;
+        const int bottom = DrawsOwnFrame() ? clientY + height - shadow.bottom : frameY + frameHeight;
+        return {Left(), Top(), right, bottom};
+    }
 };
 
 // What the desktop offers for the move of one window.
@@ -58,6 +68,10 @@ struct Desktop {
     bool iconic = false;
     xcb_gravity_t gravity = XCB_GRAVITY_NORTH_WEST;
     bool focusable = true;
+    int layer = 0; // the layer the manager keeps it in, by its type and state (stacking.h)
+    bool maximised = false; // both ways
+    xcb_window_t group = XCB_NONE; // its application's group leader, where it names one
+    std::optional<std::uint32_t> currentDesktop; // the desktop shown, where the manager numbers them
     // The windows present as the move begins, sorted: the root's children and the clients the
     // manager lists.
     std::vector<xcb_window_t> present;
@@ -81,6 +95,11 @@ Look LookAtMove(Display& x, xcb_window_t client);
 
 // What was seen of the window a moment ago, or the look a move starts from.
 Seen Recall(Display& x, xcb_window_t client);
+
+// The corner the user sees of a window its manager keeps maximised over the free space of its
+// monitor: what lies beyond that space is not seen (icewm keeps a maximised window's border past
+// the screen's edge), so its corner is the free space's. Empty for any other window.
+std::optional<POINT> MaximisedCorner(const Seen& seen);
 
 // FALSE for a window no look found, with the reason: it has gone, or its server stopped answering.
 BOOL Vanished(Display& x);

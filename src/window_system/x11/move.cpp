@@ -121,6 +121,12 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                   desktop.managerRunning && desktop.managed,
                   false};
     target.active = target.raise && target.viewable && desktop.activate && desktop.focusable;
+    // A window its manager keeps maximised over the free space of its monitor is at that
+    // space's corner already: it stays as it is, and is only raised.
+    if (desktop.managerRunning && MaximisedCorner(seen)) {
+        target.left = seen.Left();
+        target.top = seen.Top();
+    }
     // A window already where it must be needs nothing of the manager; whether what lies above it
     // may stay there is looked into only then.
     Target placed = target;
@@ -155,6 +161,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
     Correction correct;
     std::string refusal;
     bool focused = false; // the client had the focus at some moment of the move
+    bool overshot = false; // a correction put the window above or left of the corner
     for (int round = 0; round < Rounds && refusal.empty(); ++round) {
         const Way way = round < 2 ? first : fallback;
         if (round == 2 && way != first)
@@ -185,16 +192,28 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
             }
             deadline = std::clamp(Clock::now() + Quiet, deadline, start + Limit);
         }
+        // A correction that put the window above or left of the corner is taken back in one
+        // more round, whatever the time.
+        if ((seen.Left() < target.left && correct.x > 0) || (seen.Top() < target.top && correct.y > 0)) {
+            overshot = true;
+            deadline = std::max(deadline, Clock::now() + Patience);
+        }
         if (Clock::now() >= deadline)
             break;
-        // What the manager did with the request, taken back from the next one. A manager that did
-        // nothing with it taught nothing.
-        // Never by asking for a place above or left of the corner: that is where a panel may
-        // lie, and a manager that keeps windows below its panels may then do as it is told
-        // (xfwm4 put a window's title bar above the screen).
+        // What the manager did with the request, taken back from the next one: a constant offset
+        // (Window Maker puts a window of Static gravity a pixel off) even where that asks for a
+        // place above or left of the corner, but only with a round left to take it back, and
+        // never again once a manager did as it was told there: that is where a panel may lie,
+        // and a manager that keeps windows below its panels may then put a title bar under it
+        // (xfwm4 has put one above the screen). A manager that did nothing with the request
+        // taught nothing.
         if (seen.Left() != before.Left() || seen.Top() != before.Top()) {
-            correct.x = std::min(correct.x + seen.Left() - target.left, 0);
-            correct.y = std::min(correct.y + seen.Top() - target.top, 0);
+            correct.x += seen.Left() - target.left;
+            correct.y += seen.Top() - target.top;
+        }
+        if (overshot || round + 2 >= Rounds) {
+            correct.x = std::min(correct.x, 0);
+            correct.y = std::min(correct.y, 0);
         }
         if (seen.width != before.width || seen.height != before.height) {
             correct.width += seen.width - target.width;
