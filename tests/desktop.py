@@ -477,6 +477,51 @@ class AnswerAfterAPause:
         self.desk.native.ask(f"close {window}")
 
 
+class SeenAsItIs:
+    """Exit 1 only for a failure the user can see: one case for each situation of a desktop as
+    people keep it, mixed into each suite's TestCase beside AnswerAfterAPause, whose hooks it
+    uses. The chosen window ends at the corner, as large as it was, with exit status 0, though a
+    window on another workspace was used last ("elsewhere"), an always-on-top window lies over the
+    corner ("on top"), it takes no focus ("no focus"), its dialogs and theirs stay above it
+    ("dialogs") or it is maximised ("maximised"). The suite provides:
+      open_situation(kind, title)  opens the window of that title making the situation, and for
+                                   "dialogs" its dialogs, the workspace in view left as it was;
+                                   returns what close_window takes for each; raises SkipTest,
+                                   saying why, where the desktop has no such thing
+      where(title)                 (x, y, width, height) the user sees of a window
+    """
+
+    def assert_moved_despite(self, kind, title, chosen=None):
+        chosen = chosen or title
+        opened = self.open_situation(kind, title)
+        try:
+            before = self.where(chosen)
+            _, _, status, out, err = answer(self.topleft, self.env, lambda titles: b"%d\n" % titles.index(chosen))
+            self.assertEqual((status, out, err), (0, b"", b""))
+            corner = self.pause_corner()
+            x, y, width, height = self.where(chosen)
+            # What lies beyond the free space is not seen (a maximised window's border may).
+            self.assertEqual((max(x, corner[0]), max(y, corner[1]), width, height), corner + before[2:4])
+        finally:
+            for window in opened:
+                self.close_window(window)
+
+    def test_a_window_on_another_workspace_used_last(self):
+        self.assert_moved_despite("elsewhere", b"Used last elsewhere", self.pause_windows()[0])
+
+    def test_an_always_on_top_window_over_the_corner(self):
+        self.assert_moved_despite("on top", b"Always on top", self.pause_windows()[0])
+
+    def test_a_window_that_takes_no_focus(self):
+        self.assert_moved_despite("no focus", b"Takes no focus")
+
+    def test_a_window_whose_dialog_has_a_dialog(self):
+        self.assert_moved_despite("dialogs", b"Has dialogs")
+
+    def test_a_maximised_window(self):
+        self.assert_moved_despite("maximised", b"Maximised")
+
+
 class Fixture:
     """A test program that opens windows (tests/x11/x_desktop, tests/wayland/wl_desktop), driven
     one command and one reply line at a time."""

@@ -21,10 +21,10 @@ TOPLEFT = FIXTURE = MANAGER = None
 # The shadow a window drawing its own frame leaves around it (left, right, top, bottom), as GTK's.
 SHADOW = (23, 23, 15, 31)
 # Managers that keep every frame on the screen, so a shadow cannot go past its edge.
-KEEP_FRAMES_ON_SCREEN = ("icewm",)
+KEEP_FRAMES_ON_SCREEN = ("icewm", "marco")
 
 
-class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause):
+class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAsItIs):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = desktop.XDesktop(FIXTURE, MANAGER)
@@ -102,9 +102,6 @@ class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause):
     def open_window(self, title):
         return self.desk.open(title, at=(400, 300))
 
-    def close_window(self, window):
-        self.desk.ask(f"destroy {window}")
-
     def pause_places(self):
         # i3 tiles the others again in the room the window left.
         names = ["Static gravity"] if MANAGER == "i3" else self.windows
@@ -112,6 +109,44 @@ class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause):
 
     def pause_corner(self):
         return self.corner
+
+    # What the cases of situations need.
+    def open_situation(self, kind, title):
+        opened = []
+
+        def open_(title, **options):
+            opened.insert(0, self.desk.open(title, **options))
+            self.windows[title.decode()] = opened[0]
+            return opened[0]
+
+        if kind == "elsewhere":
+            if root_cardinals(self.desk.env, "_NET_NUMBER_OF_DESKTOPS")[:1] < [2] or MANAGER == "i3":
+                self.skipTest(f"{MANAGER} keeps no second desktop to show here")
+            for shown in (1, 0):
+                self.desk.ask(f"desktop {shown}")
+                self.assertTrue(desktop.wait_for(
+                    lambda: root_cardinals(self.desk.env, "_NET_CURRENT_DESKTOP") == [shown]), "not shown")
+                if shown:
+                    self.desk.ask(f"raise {open_(title)}")
+        elif kind == "dialogs":
+            main = open_(title, at=(200, 160), extra="leader")
+            dialog = open_(b"Dialog", at=(220, 180), size=(200, 120), extra=f"dialog {main}")
+            open_(b"Dialog of the dialog", at=(240, 190), size=(120, 80), extra=f"dialog {dialog}")
+            open_(b"Dialog of the application", at=(260, 200), size=(120, 80), extra=f"group {main}")
+        else:
+            extra = {"on top": "above", "no focus": "nofocus", "maximised": "maximised"}[kind]
+            open_(title, at=(0, 0) if kind == "on top" else (220, 170), extra=extra)
+            # A manager may maximise it a moment after it is shown.
+            desktop.wait_until_unchanged(None, lambda: self.where(title), "the window to be maximised")
+        return opened
+
+    def close_window(self, window):
+        self.desk.ask(f"destroy {window}")
+        for name in [name for name, w in self.windows.items() if w == window]:
+            del self.windows[name]
+
+    def where(self, title):
+        return self.desk.where(self.windows[title.decode()])[:4]
 
     def test_ordinary_window(self):
         self.assertTrue(self.assert_moved_or_reported("Ordinary"))
@@ -165,6 +200,8 @@ class BesideAPanel(unittest.TestCase):
     def test_top_panel(self):
         if MANAGER == "twm":
             self.skipTest("twm keeps no panel above other windows")
+        if MANAGER == "wmaker":
+            self.skipTest("Window Maker reserves no space for a panel's strut: its work area stays whole")
         self.assert_beside("top", 40, (0, 0) if MANAGER == "none" else (0, 40))
 
     def test_work_area_left_by_a_manager_that_has_gone(self):
@@ -195,12 +232,17 @@ class BesideAPanel(unittest.TestCase):
         self.assert_beside("left", 60, (60, 0))
 
 
+def root_cardinals(env, name):
+    """The numbers of a property of the root window; [] where it has none."""
+    found = subprocess.run(["xprop", "-root", name], env=env, capture_output=True, text=True).stdout
+    return [int(n) for n in re.findall(r"\d+", found.split("=", 1)[1])] if "=" in found else []
+
+
 def work_area_corner(env):
     """The corner of _NET_WORKAREA's first rectangle, where the manager publishes one; (0, 0)
     where it does not."""
-    found = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], env=env, capture_output=True, text=True).stdout
-    numbers = re.findall(r"\d+", found.split("=", 1)[1]) if "=" in found else []
-    return (int(numbers[0]), int(numbers[1])) if len(numbers) >= 4 else (0, 0)
+    numbers = root_cardinals(env, "_NET_WORKAREA")
+    return (numbers[0], numbers[1]) if len(numbers) >= 4 else (0, 0)
 
 
 class RefusingManager(MovesUnderAManager):
@@ -209,6 +251,8 @@ class RefusingManager(MovesUnderAManager):
     # Nothing moves here.
     test_answer_after_a_pause_moves_the_window_listed_with_the_number = None
     test_window_at_the_corner_under_another_is_raised = None
+    test_a_window_on_another_workspace_used_last = test_an_always_on_top_window_over_the_corner = None
+    test_a_window_that_takes_no_focus = test_a_window_whose_dialog_has_a_dialog = test_a_maximised_window = None
 
     def assert_refused(self, name, corner):
         run, before, after = self.move(name)

@@ -50,15 +50,16 @@ class CornerOfSeveralMonitors(unittest.TestCase):
                                capture_output=True, text=True).stdout
         self.assertEqual(shown.splitlines()[0], f"Monitors: {len(monitors)}", shown)
 
-    def assert_moves_to(self, corner):
-        """A window of this case's own, on the right-hand monitor, goes to the corner."""
+    def assert_moves_to(self, corner, at=(1500, 400), top=True):
+        """A window of this case's own, on the right-hand monitor (or `at`), goes to the corner,
+        above every other window of the case's (or not)."""
         title = self.id().rsplit(".", 1)[1].encode()
-        window = self.desk.open(title, at=(1500, 400), size=(300, 200))
+        window = self.desk.open(title, at=at, size=(300, 200))
         _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
                                                 lambda titles: b"%d\n" % titles.index(title))
         self.assertEqual((status, out, err), (0, b"", b""))
-        x, y, width, height, top = self.desk.where(window)[:5]
-        self.assertEqual((x, y, width, height, top), corner + (300, 200, True))
+        x, y, width, height, above = self.desk.where(window)[:5]
+        self.assertEqual((x, y, width, height, above), corner + (300, 200, top))
 
     def test_monitors_showing_the_origin(self):
         self.lay_out(("LEFT", "1280/339x1024/271+0+0", "DUMMY0"), ("RIGHT", RIGHT, "none"))
@@ -79,6 +80,16 @@ class CornerOfSeveralMonitors(unittest.TestCase):
             self.assert_moves_to((0, 0))
         finally:
             self.desk.ask(f"destroy {panel}")
+
+    def test_a_full_screen_window_on_the_other_monitor(self):
+        # A video played full screen on the right while a window on the left is moved: the manager
+        # keeps the video in its full-screen layer, over no part of the moved window.
+        self.lay_out(("LEFT", "1280/339x1024/271+0+0", "DUMMY0"), ("RIGHT", RIGHT, "none"))
+        movie = self.desk.open(b"Movie", at=(1500, 100), size=(640, 360), extra="fullscreen")
+        try:
+            self.assert_moves_to((0, 0), at=(200, 150), top=MANAGER == "none")
+        finally:
+            self.desk.ask(f"destroy {movie}")
 
     def test_one_monitor(self):
         self.lay_out(("ONLY", "1280/339x1024/271+0+0", "DUMMY0"))

@@ -1,7 +1,7 @@
 // An X11 test program for the end-to-end tests: opens windows with exactly the title properties
 // a test asks for, and reports where windows are. Commands on standard input, one reply line each:
 //   open X Y W H mapped|hidden|iconic [static] [csd L R T B] [panel top|left N] [#RRGGBB]
-//        [nofocus] [above] [fullscreen] [maximised] [dialog ID] [group ID] [desktop N]
+//        [nofocus] [above] [fullscreen] [maximised] [dialog ID] [leader] [group ID] [desktop N]
 //                                       -> window id (managed by then, under a window manager);
 //                                          static: the window asks for Static gravity; csd: it
 //                                          asks not to be decorated and says it draws a shadow of
@@ -12,8 +12,9 @@
 //                                          nofocus: it takes no input and offers no WM_TAKE_FOCUS
 //                                          (a clock); above, fullscreen, maximised: it asks for
 //                                          that state as it is mapped; dialog: a dialog of window
-//                                          ID; group: a dialog of the whole application whose
-//                                          group leader is ID; desktop: on that desktop
+//                                          ID; leader: it leads its application's group; group: a
+//                                          dialog of the whole application whose group leader is
+//                                          ID; desktop: on that desktop
 //   desktop N                           -> ok       shows desktop N, as a pager asks
 //   above A B                           -> 1 when A (its frame) is stacked above B, else 0
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
@@ -178,6 +179,7 @@ struct Options {
     bool noFocus = false;
     std::vector<xcb_atom_t> netStates; // _NET_WM_STATE as it is mapped
     xcb_window_t dialogOf = XCB_NONE, groupLeader = XCB_NONE;
+    bool leader = false;
     std::uint32_t desktop = 0xFFFFFFFF; // none asked for
 };
 
@@ -233,12 +235,12 @@ xcb_window_t Open(int x, int y, int width, int height, const Options& options)
         xcb_icccm_wm_hints_set_iconic(&hints);
     if (options.noFocus)
         xcb_icccm_wm_hints_set_input(&hints, 0);
-    if (options.groupLeader != XCB_NONE)
-        xcb_icccm_wm_hints_set_window_group(&hints, options.groupLeader);
+    if (options.groupLeader != XCB_NONE || options.leader)
+        xcb_icccm_wm_hints_set_window_group(&hints, options.leader ? window : options.groupLeader);
     if (hints.flags)
         xcb_icccm_set_wm_hints(Connection, window, &hints);
     // A dialog of one window names it; one of the whole application names the root.
-    if (options.dialogOf != XCB_NONE || options.groupLeader != XCB_NONE) {
+    if (options.dialogOf != XCB_NONE || (options.groupLeader != XCB_NONE && !options.leader)) {
         const xcb_window_t owner = options.dialogOf != XCB_NONE ? options.dialogOf : Screen->root;
         xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32,
                             1, &owner);
@@ -566,6 +568,8 @@ int main(int argc, char** argv)
                     options.netStates.push_back(Atom("_NET_WM_STATE_MAXIMIZED_HORZ"));
                 } else if (option == "dialog") {
                     words >> options.dialogOf;
+                } else if (option == "leader") {
+                    options.leader = true;
                 } else if (option == "group") {
                     words >> options.groupLeader;
                 } else if (option == "desktop") {
