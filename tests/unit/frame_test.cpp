@@ -12,7 +12,7 @@ protected:
     {
         FreshProcess::SetUp();
         ScriptedDesktop::SetFrameBounds(true);
-        other = ScriptedDesktop::Open("Other", 500, 400, 200, 100);
+        other = ScriptedDesktop::Open("Other", 200, 100, 200, 100); // over the corner the chosen one goes to
         chosen = ScriptedDesktop::Open("Chosen", 100, 50, 300, 200);
         ScriptedDesktop::SetFrameInset(chosen, Windows10Border);
     }
@@ -37,6 +37,23 @@ TEST_F(Frame, VisibleFrameLandsAtTheCorner)
     EXPECT_EQ(moved->width, 300);
     EXPECT_EQ(moved->height, 200);
     EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), chosen);
+}
+
+TEST_F(Frame, WindowFromAMonitorOfAnotherScaleLandsByTheBorderItHasThere)
+{
+    // From the right-hand monitor at 150%, whose invisible border is 10 pixels, to the corner of
+    // the left-hand one at 100%, where it is 7.
+    ScriptedDesktop::SetMonitors({{"LEFT", {0, 0, 1280, 1024}, {0, 0, 1280, 1024}, true},
+                                  {"RIGHT", {1280, 0, 3200, 1080}, {1280, 0, 3200, 1080}, false}});
+    ScriptedDesktop::SetMonitorScale(1, 150);
+    ScriptedDesktop::Close(chosen);
+    chosen = ScriptedDesktop::Open("Chosen", 2000, 300, 300, 200);
+    ScriptedDesktop::SetFrameInset(chosen, Windows10Border);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ScriptedDesktop::Find(chosen)->x, -7);
+    EXPECT_EQ(ScriptedDesktop::Find(chosen)->y, 0);
 }
 
 TEST_F(Frame, WithoutFrameBoundsTheRectangleIsTheCorner)
@@ -122,10 +139,11 @@ TEST_F(Frame, TopmostHiddenAndOwnWindowsMayStayAbove)
     ScriptedDesktop::SetTopmost(clock);
     const HWND dialog = ScriptedDesktop::Open("Dialog", 0, 0, 50, 50);
     ScriptedDesktop::SetOwner(dialog, chosen);
+    ScriptedDesktop::SetOwner(ScriptedDesktop::Open("Dialog of the dialog", 0, 0, 50, 50), dialog);
     // Windows keeps a window's own dialogs above it, and "Other" here is hidden.
     ScriptedDesktop::SetResponse(chosen, Response::StaysUnder);
     ScriptedDesktop::Hide(other);
-    const TopleftRun run = RunTopleft("2\n"); // Clock, Other, Chosen, Dialog
+    const TopleftRun run = RunTopleft("2\n"); // Clock, Other, Chosen, Dialog, Dialog of the dialog
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(ScriptedDesktop::StackingOrder()[0], clock);

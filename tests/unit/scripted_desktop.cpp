@@ -22,6 +22,7 @@ bool PlacementsTold = true;
 bool Terminal = false;
 const Monitor Screen{"SCREEN", {0, 0, 1280, 1024}, {0, 0, 1280, 1024}, true};
 std::vector<Monitor> Monitors{Screen};
+std::vector<int> Scales; // percent, for each monitor; 100 where none is set
 // A maximised window's rectangle reaches this far past the work area on every side, as on Windows.
 constexpr int MaximisedOverhang = 8;
 
@@ -41,7 +42,16 @@ void SetRect(ScriptedWindow& w, const RECT& r)
     w.height = r.bottom - r.top;
 }
 
-// To the top of its band: a topmost window above every other, any other just below the topmost.
+bool OwnedBy(const ScriptedWindow& w, HWND owner)
+{
+    for (HWND up = w.owner; up; up = Locate(up) == Stacking.end() ? nullptr : Locate(up)->owner)
+        if (up == owner)
+            return true;
+    return false;
+}
+
+// To the top of its band: a topmost window above every other, any other just below the topmost;
+// the windows it owns, and theirs, above it, as Windows keeps them.
 void Raise(HWND window)
 {
     auto found = Locate(window);
@@ -50,6 +60,15 @@ void Raise(HWND window)
         : std::find_if(Stacking.begin(), Stacking.end(), [](const ScriptedWindow& w) { return !w.topmost; });
     if (band <= found)
         std::rotate(band, found, found + 1);
+    std::vector<HWND> owned;
+    for (const ScriptedWindow& w : Stacking)
+        if (OwnedBy(w, window))
+            owned.push_back(w.handle);
+    for (auto w = owned.rbegin(); w != owned.rend(); ++w) {
+        const auto at = Locate(*w), top = Locate(window);
+        if (at > top)
+            std::rotate(top, at, at + 1);
+    }
 }
 
 void Restore(ScriptedWindow& w)
@@ -74,6 +93,7 @@ void Reset()
     PlacementsTold = true;
     Terminal = false;
     Monitors = {Screen};
+    Scales.clear();
 }
 
 void KeepPlacements() { PlacementsTold = false; }
@@ -83,6 +103,12 @@ void SetFrameBounds(bool reported) { FrameBounds = reported; }
 void SetMonitors(std::vector<Monitor> monitors) { Monitors = std::move(monitors); }
 void SetWorkArea(RECT workArea) { Monitors.front().work = workArea; }
 void SetFrameInset(HWND window, RECT inset) { Locate(window)->frameInset = inset; }
+
+void SetMonitorScale(std::size_t monitor, int percent)
+{
+    Scales.resize(std::max(Scales.size(), monitor + 1), 100);
+    Scales[monitor] = percent;
+}
 
 void Minimise(HWND window)
 {
@@ -333,7 +359,12 @@ HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, D
     }
     if (dwAttribute != DWMWA_EXTENDED_FRAME_BOUNDS || cbAttribute != sizeof(RECT))
         return E_NOTIMPL;
-    const RECT inset = window->frameInset;
+    // The border at the scale of the monitor the window is on.
+    const auto index = reinterpret_cast<std::uintptr_t>(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST)) - 1;
+    const int scale = index < Scales.size() ? Scales[index] : 100;
+    const RECT& base = window->frameInset;
+    const RECT inset{base.left * scale / 100, base.top * scale / 100, base.right * scale / 100,
+                     base.bottom * scale / 100};
     *static_cast<RECT*>(pvAttribute) = window->maximised
         ? Monitors.front().work
         : RECT{window->x + inset.left, window->y + inset.top, window->x + window->width - inset.right,

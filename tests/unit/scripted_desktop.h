@@ -26,7 +26,7 @@ struct ScriptedWindow {
     std::string title; // bytes as the window system would deliver them
     int x, y, width, height;
     Response response = Response::Obeys;
-    RECT frameInset{0, 0, 0, 0}; // how far inside the rectangle the visible frame lies
+    RECT frameInset{0, 0, 0, 0}; // how far inside the rectangle the visible frame lies, at 100%
     bool visible = true, minimised = false, maximised = false, topmost = false;
     bool cloaked = false; // on another virtual desktop, or a suspended app's frame
     HWND owner = nullptr;
@@ -58,7 +58,10 @@ void DuringEnumeration(int index, void (*change)());
 void SetFrameBounds(bool reported);
 void SetMonitors(std::vector<Monitor> monitors);
 void SetWorkArea(RECT workArea);
+// How far inside its rectangle a window's visible frame lies at 100%: on a monitor of another
+// scale, as far again as that scale makes it.
 void SetFrameInset(HWND window, RECT inset);
+void SetMonitorScale(std::size_t monitor, int percent);
 // GetWindowPlacement answers with the current rectangle, as Wine does for another program's window.
 void KeepPlacements();
 void Minimise(HWND window); // as Windows does: the rectangle goes to (-32000, -32000), 160x28

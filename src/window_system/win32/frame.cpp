@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "window_system/last_error.h"
+#include "window_system/stacking.h"
 #include "window_system/title.h"
 
 // Here the names are user32's own: window_system.h points the core's at the calls below.
@@ -17,7 +19,7 @@ namespace {
 
 // Windows above this many in the Z-order are not looked at: the walk is bounded even while the
 // order changes under it.
-constexpr int MaxWindowsAbove = 100000;
+constexpr std::size_t MaxWindowsAbove = 100000;
 
 // How far the visible frame lies inside the window's rectangle, as the DWM reports it; none where
 // it reports nothing (composition off, or Wine) or bounds that are no frame of this rectangle.
@@ -37,21 +39,37 @@ bool Cloaked(HWND window)
     return DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked) == S_OK && cloaked != 0;
 }
 
-// The first window above this one that the user sees over it and that has no right to be there:
-// not hidden, minimised or cloaked (on another virtual desktop), not topmost (those stay above
-// every other window), not one of the window's own (its dialogs stay above it).
-HWND NormalWindowAbove(HWND window)
+// What the user sees of a window: the DWM's visible frame, or the rectangle where it tells none.
+RECT VisibleFrame(HWND window)
 {
-    int looked = 0;
-    for (HWND above = GetWindow(window, GW_HWNDPREV); above && looked < MaxWindowsAbove;
-         above = GetWindow(above, GW_HWNDPREV), ++looked) {
-        if (!IsWindowVisible(above) || IsIconic(above) || Cloaked(above))
-            continue;
-        if ((GetWindowLongA(above, GWL_EXSTYLE) & WS_EX_TOPMOST) || GetWindow(above, GW_OWNER) == window)
-            continue;
-        return above;
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    const RECT inset = FrameInset(window, rect);
+    return {rect.left + inset.left, rect.top + inset.top, rect.right - inset.right, rect.bottom - inset.bottom};
+}
+
+int LayerOf(HWND window) { return (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) ? AboveLayer : NormalLayer; }
+
+// The first window above this one that the user sees over it (stacking.h): shown (not hidden,
+// minimised or cloaked, on another virtual desktop), in its band (topmost windows stay above every
+// other), not owned by it or by a window it owns (its dialogs and theirs), over its frame.
+HWND CoveringWindow(HWND window)
+{
+    constexpr int DeepestOwner = 32;
+    std::vector<HWND> handles;
+    std::vector<StackedWindow> above;
+    for (HWND other = GetWindow(window, GW_HWNDPREV); other && handles.size() < MaxWindowsAbove;
+         other = GetWindow(other, GW_HWNDPREV)) {
+        bool family = false;
+        HWND owner = GetWindow(other, GW_OWNER);
+        for (int depth = 0; owner && !family && depth < DeepestOwner; ++depth, owner = GetWindow(owner, GW_OWNER))
+            family = owner == window;
+        handles.push_back(other);
+        above.push_back({VisibleFrame(other), IsWindowVisible(other) && !IsIconic(other) && !Cloaked(other),
+                         LayerOf(other), family});
     }
-    return nullptr;
+    const std::size_t found = FirstCovering(VisibleFrame(window), LayerOf(window), above);
+    return found < handles.size() ? handles[found] : nullptr;
 }
 
 } // namespace
@@ -66,18 +84,23 @@ BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int
     RECT rect;
     if (!GetWindowRect(hWnd, &rect))
         return FALSE;
-    if (IsZoomed(hWnd)) {
-        // A maximised window already fills its monitor's work area: it is only raised.
+    // A maximised window already fills its monitor's work area: it is only raised.
+    const bool maximised = IsZoomed(hWnd);
+    if (maximised)
         uFlags |= SWP_NOMOVE | SWP_NOSIZE;
-    } else {
-        const RECT inset = FrameInset(hWnd, rect);
-        X -= static_cast<int>(inset.left);
-        Y -= static_cast<int>(inset.top);
-    }
-    if (!SetWindowPos(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags))
+    const RECT inset = FrameInset(hWnd, rect);
+    if (!SetWindowPos(hWnd, hWndInsertAfter, X - static_cast<int>(inset.left), Y - static_cast<int>(inset.top), cx, cy,
+                      uFlags))
         return FALSE;
+    // The invisible border is as wide as the scale of the monitor the window is on makes it: one
+    // that came from a monitor of another scale is placed again by the border it has now.
+    if (!maximised && !(uFlags & SWP_NOMOVE) && GetWindowRect(hWnd, &rect))
+        if (const RECT now = FrameInset(hWnd, rect); now.left != inset.left || now.top != inset.top)
+            if (!SetWindowPos(hWnd, nullptr, X - static_cast<int>(now.left), Y - static_cast<int>(now.top), 0, 0,
+                              SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE))
+                return FALSE;
     if (hWndInsertAfter == HWND_TOP && !(uFlags & SWP_NOZORDER))
-        if (const HWND above = NormalWindowAbove(hWnd)) {
+        if (const HWND above = CoveringWindow(hWnd)) {
             char title[128] = "";
             GetWindowTextA(above, title, sizeof title);
             return Fail(ERROR_ACCESS_DENIED, QuotedTitle(title, CharsetOf(GetConsoleOutputCP())) + " stayed above it");

@@ -19,6 +19,7 @@ struct WINDOWPLACEMENT {
 };
 #define SWP_NOMOVE 0x0002U
 #define SWP_NOZORDER 0x0004U
+#define SWP_NOACTIVATE 0x0010U
 #define SW_SHOWNOACTIVATE 4
 #define SW_RESTORE 9
 #define GW_HWNDPREV 3U
@@ -39,7 +40,7 @@ HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags);
 
 // SetWindowPos for the frame the user sees: X and Y are where its visible corner goes. A
 // minimised window is restored first; a maximised one stays maximised and is only raised. With
-// HWND_TOP, FALSE unless no visible window but a topmost one or the window's own is above it.
+// HWND_TOP, FALSE where a window above it covers it (stacking.h).
 BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 // Left and top: the corner the user sees (of a maximised window, within its monitor's work area;
 // of a minimised one, where it is restored to). Width and height: the window rectangle's, which
