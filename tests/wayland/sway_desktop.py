@@ -28,7 +28,8 @@ class Ipc:
         self.socket.sendall(b"i3-ipc" + struct.pack("=II", len(payload), kind) + payload)
         header = self.read(14)
         length, _ = struct.unpack("=II", header[6:])
-        return json.loads(self.read(length))
+        # sway passes on an X11 title's bytes as they are, UTF-8 or not.
+        return json.loads(self.read(length).decode(errors="replace"))
 
     def read(self, size):
         data = b""

@@ -19,7 +19,7 @@ import sway_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = None
 
 
-class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
+class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAsItIs):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = sway_desktop.SwayDesktop(
@@ -75,6 +75,36 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
     def pause_corner(self):
         return (0, 0)
 
+    def open_situation(self, kind, title):
+        if kind in ("on top", "maximised"):
+            self.skipTest({"on top": "sway keeps no window always on top",
+                           "maximised": "sway maximises no window: it tiles them"}[kind])
+        if kind == "elsewhere":
+            self.desk.command("workspace 3")
+            self.native[title] = self.desk.native.ask(f"open {title.hex()} 320 240")
+            self.desk.command("workspace 1")
+            return [self.native[title]]
+        opened = [self.open_x(title, "leader" if kind == "dialogs" else "nofocus")]
+        if kind == "dialogs":
+            opened.insert(0, self.open_x(b"Dialog", f"dialog {opened[0][1]}"))
+            opened[:0] = [self.open_x(b"Dialog of the dialog", f"dialog {opened[0][1]}"),
+                          self.open_x(b"Dialog of the application", f"group {opened[-1][1]}")]
+        self.desk.settle()
+        return opened
+
+    def open_x(self, title, extra):
+        window = self.desk.x.ask(f"open 150 120 300 200 mapped {extra}")
+        self.desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
+        self.x[title] = window
+        return ("x", window)
+
+    def close_window(self, window):
+        kind, opened = window if window[0] == "x" else ("native", window)
+        self.desk.x.ask(f"destroy {opened}") if kind == "x" else self.desk.native.ask(f"close {opened}")
+        for windows in (self.native, self.x):
+            for title in [title for title, w in windows.items() if w == opened]:
+                del windows[title]
+
     def listing(self):
         run = subprocess.run([TOPLEFT], env=self.desk.env, input=b"", capture_output=True, timeout=60)
         self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
@@ -111,6 +141,18 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause):
         for title in (b"Native tiled", b"Native floating", b"Native small", b"X tiled", b"X floating"):
             with self.subTest(title=title):
                 self.assert_moves(title)
+
+    def test_an_x11_title_in_latin1_is_listed_in_utf8(self):
+        # Older X11 programs title their windows in Latin-1, and sway passes the bytes on as they are.
+        window = self.open_x(b"Caf\xe9 na\xefve", "")[1]
+        try:
+            self.desk.wait(lambda: self.desk.where(window=window), "the window")
+            self.assertIn("Café naïve".encode(), self.listing())
+            _, _, status, out, err = desktop.answer(TOPLEFT, self.desk.env,
+                                                    lambda titles: b"%d\n" % titles.index("Café naïve".encode()))
+            self.assertEqual((status, out, err), (0, b"", b""))
+        finally:
+            self.close_window(("x", window))
 
     def test_window_on_another_workspace_is_brought_here(self):
         self.assert_moves(b"Native elsewhere")

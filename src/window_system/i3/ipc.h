@@ -22,7 +22,7 @@ constexpr std::uint32_t Event = 0x80000000U;
 
 struct Message {
     std::uint32_t type;
-    std::string payload; // with room after it for a JSON parser's padding
+    std::string payload; // UTF-8, with room after it for a JSON parser's padding
 };
 
 class Connection {

@@ -68,7 +68,7 @@ std::vector<simdjson::dom::element> ByFocus(simdjson::dom::element node, std::ve
     return ordered;
 }
 
-void Collect(simdjson::dom::element node, bool floating, bool hidden, std::vector<View>& views)
+void Collect(simdjson::dom::element node, int workspace, int stacked, bool hidden, std::vector<View>& views)
 {
     // A view's container names its shell (xdg_shell or xwayland); a container of containers does not.
     if (!node["shell"].error()) {
@@ -77,7 +77,13 @@ void Collect(simdjson::dom::element node, bool floating, bool hidden, std::vecto
         std::string_view name;
         if (!node["name"].get_string().get(name))
             view.title.assign(name);
-        view.floating = floating;
+        view.floating = stacked > 0;
+        view.workspace = workspace;
+        view.stacked = stacked;
+        view.window = Int(node, "window");
+        simdjson::dom::element properties;
+        if (!node["window_properties"].get(properties))
+            view.transientFor = Int(properties, "transient_for");
         view.hidden = hidden;
         view.focused = Flag(node, "focused");
         view.visible = Flag(node, "visible");
@@ -88,23 +94,18 @@ void Collect(simdjson::dom::element node, bool floating, bool hidden, std::vecto
         return;
     }
     for (const simdjson::dom::element child : ByFocus(node, Children(node, "nodes")))
-        Collect(child, floating, hidden, views);
+        Collect(child, workspace, stacked, hidden, views);
 }
 
 // A workspace's windows: the floating ones from the top down (sway draws the later ones above),
 // then the tiled ones, which nothing stacks, in the order they last had the focus.
-void CollectWorkspace(simdjson::dom::element workspace, bool hidden, std::vector<View>& views)
+void CollectWorkspace(simdjson::dom::element workspace, int number, bool hidden, std::vector<View>& views)
 {
     std::vector<simdjson::dom::element> floating = Children(workspace, "floating_nodes");
-    for (auto node = floating.rbegin(); node != floating.rend(); ++node) {
-        const std::size_t first = views.size();
-        Collect(*node, true, hidden, views);
-        if (node == floating.rbegin())
-            for (std::size_t i = first; i < views.size(); ++i)
-                views[i].topmost = true;
-    }
+    for (auto node = floating.rbegin(); node != floating.rend(); ++node)
+        Collect(*node, number, static_cast<int>(floating.rend() - node), hidden, views);
     for (const simdjson::dom::element child : ByFocus(workspace, Children(workspace, "nodes")))
-        Collect(child, false, hidden, views);
+        Collect(child, number, 0, hidden, views);
 }
 
 } // namespace
@@ -124,13 +125,16 @@ Box BoxOf(simdjson::dom::element node, const char* key)
 const Tree* ReadTree()
 {
     std::optional<std::string> reply = Ipc->Ask(i3ipc::GetTree, "", AnswerMs);
-    if (!reply)
+    if (!reply) {
+        Fail(ERROR_TIMEOUT, "sway did not answer");
         return nullptr;
-    reply->reserve(reply->size() + simdjson::SIMDJSON_PADDING);
+    }
     simdjson::dom::parser parser;
     simdjson::dom::element root;
-    if (parser.parse(*reply).get(root))
+    if (parser.parse(*reply).get(root)) {
+        Fail(ERROR_INVALID_DATA, "sway's answer could not be read");
         return nullptr;
+    }
 
     Tree tree;
     std::vector<simdjson::dom::element> scratchpads, shown, others;
@@ -156,12 +160,13 @@ const Tree* ReadTree()
             }
         tree.monitors.push_back(std::move(monitor));
     }
+    int number = 0;
     for (const simdjson::dom::element workspace : shown)
-        CollectWorkspace(workspace, false, tree.views);
+        CollectWorkspace(workspace, ++number, false, tree.views);
     for (const simdjson::dom::element workspace : others)
-        CollectWorkspace(workspace, false, tree.views);
+        CollectWorkspace(workspace, ++number, false, tree.views);
     for (const simdjson::dom::element workspace : scratchpads)
-        CollectWorkspace(workspace, true, tree.views);
+        CollectWorkspace(workspace, ++number, true, tree.views);
     Last = std::move(tree);
     LastRead = Clock::now();
     return &Last;
@@ -215,7 +220,7 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
     // Right after a move this is the tree that verified it.
     const Tree* tree = RecentTree();
     if (!tree)
-        return Fail(ERROR_TIMEOUT, "sway did not answer");
+        return FALSE;
     const View* view = tree->Find(IdOf(hWnd));
     if (!view)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);

@@ -8,7 +8,9 @@
 
 #include "window_system/backends.h"
 #include "window_system/last_error.h"
+#include "window_system/stacking.h"
 #include "window_system/sway/tree.h"
+#include "window_system/title.h"
 
 namespace sway {
 
@@ -24,15 +26,45 @@ struct Target {
     int left, top, width, height; // the outer corner, the content's size
 };
 
-bool Reached(const View& view, const Target& target)
+RECT FrameOf(const View& view)
 {
     const Box outer = view.Outer();
-    return view.floating && !view.hidden && view.visible && view.focused && view.topmost && outer.x == target.left &&
-        outer.y == target.top && view.content.width == target.width && view.content.height == target.height;
+    return {outer.x, outer.y, outer.x + outer.width, outer.y + outer.height};
+}
+
+// The first window the user could see over the view (stacking.h): the floating windows sway draws
+// above it on its workspace, an X11 window's dialogs and theirs aside. nullptr for none.
+const View* Covering(const Tree& tree, const View& view)
+{
+    std::vector<const View*> windows;
+    std::vector<StackedWindow> above;
+    for (const View& other : tree.views)
+        if (other.workspace == view.workspace && other.stacked > view.stacked) {
+            bool family = false;
+            std::int64_t owner = other.transientFor;
+            for (int depth = 0; owner != 0 && !family && depth < 8; ++depth) {
+                family = owner == view.window;
+                const auto up = std::find_if(tree.views.begin(), tree.views.end(),
+                                             [owner](const View& v) { return v.window == owner; });
+                owner = up == tree.views.end() ? 0 : up->transientFor;
+            }
+            windows.push_back(&other);
+            above.push_back({FrameOf(other), other.visible && !other.hidden, NormalLayer, family && view.window != 0});
+        }
+    const std::size_t found = FirstCovering(FrameOf(view), NormalLayer, above);
+    return found < windows.size() ? windows[found] : nullptr;
+}
+
+bool Reached(const Tree& tree, const View& view, const Target& target)
+{
+    const Box outer = view.Outer();
+    return view.floating && !view.hidden && view.visible && view.focused && outer.x == target.left &&
+        outer.y == target.top && view.content.width == target.width && view.content.height == target.height &&
+        !Covering(tree, view);
 }
 
 // What is off, in the words of the message.
-std::string Account(const View& view, const Target& target)
+std::string Account(const Tree& tree, const View& view, const Target& target)
 {
     const Box outer = view.Outer();
     if (view.hidden || !view.visible)
@@ -46,7 +78,9 @@ std::string Account(const View& view, const Target& target)
             " instead of " + std::to_string(target.width) + "x" + std::to_string(target.height);
     if (!view.focused)
         return "sway did not focus it";
-    return "sway kept another window above it";
+    const View* above = Covering(tree, view);
+    return "sway kept " +
+        (above ? QuotedTitle(above->title.c_str(), CharsetOf(GetConsoleOutputCP())) : "another window") + " above it";
 }
 
 } // namespace
@@ -56,7 +90,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     const std::int64_t id = IdOf(hWnd);
     const Tree* tree = RecentTree();
     if (!tree)
-        return Fail(ERROR_TIMEOUT, "sway did not answer");
+        return FALSE;
     const View* found = tree->Find(id);
     if (!found)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -64,7 +98,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     // A tiled window keeps the size it had in its tile, where sway would give it its own.
     const Target target{X, Y, (uFlags & SWP_NOSIZE) ? view.content.width : cx,
                         (uFlags & SWP_NOSIZE) ? view.content.height : cy};
-    if (Reached(view, target))
+    if (Reached(*tree, view, target))
         return TRUE;
 
     // Sway's window events say when to look again; a second connection carries them.
@@ -84,7 +118,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         std::string command = "[con_id=" + std::to_string(id) + "] ";
         if (view.hidden)
             command += "scratchpad show, ";
-        else if (!view.focused || !view.topmost || !view.visible)
+        else if (!view.focused || !view.visible || Covering(*tree, view))
             command += "focus, ";
         if (!view.floating)
             command += "floating enable, ";
@@ -109,12 +143,12 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         for (int wait = 5;; wait = std::min(wait * 2, 160)) {
             tree = ReadTree();
             if (!tree)
-                return Fail(ERROR_TIMEOUT, "sway did not answer");
+                return FALSE;
             found = tree->Find(id);
             if (!found)
                 return Fail(ERROR_INVALID_WINDOW_HANDLE);
             view = *found;
-            if (Reached(view, target))
+            if (Reached(*tree, view, target))
                 return TRUE;
             const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
             if (left <= 0 || wait >= 160)
@@ -125,7 +159,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         if (Clock::now() >= deadline)
             break;
     }
-    return Fail(ERROR_ACCESS_DENIED, Account(view, target));
+    return Fail(ERROR_ACCESS_DENIED, Account(*tree, view, target));
 }
 
 } // namespace sway

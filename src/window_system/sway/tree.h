@@ -30,7 +30,9 @@ struct View {
     std::int64_t id = 0;
     std::string title;
     bool floating = false, focused = false, visible = false, hidden = false; // hidden: in the scratchpad
-    bool topmost = false; // the last, so the highest, of its workspace's floating windows
+    int workspace = 0; // the workspace it is on, as the tree is read
+    int stacked = 0; // the floating windows of a workspace from 1 up (sway draws the later ones above), 0 tiled
+    std::int64_t window = 0, transientFor = 0; // an X11 window's id and WM_TRANSIENT_FOR; 0 for none
     Box rect, content, title_bar;
 
     // What one sees of it, title bar and border included.
@@ -63,7 +65,8 @@ Box BoxOf(simdjson::dom::element node, const char* key);
 
 // Reads the tree, windows topmost first: first the workspace on show on each output (the focused
 // output first), then the other workspaces (outputs and their workspaces in the order they last
-// had the focus), then the scratchpad's hidden windows.
+// had the focus), then the scratchpad's hidden windows. nullptr, with the reason in the last
+// error, when sway did not answer or its answer could not be read.
 const Tree* ReadTree();
 // The tree read a moment ago, or read anew.
 const Tree* RecentTree();
