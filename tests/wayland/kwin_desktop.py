@@ -174,6 +174,31 @@ for (var i = 0; i < all.length; ++i)
     }}
 """)
 
+    def stage(self, caption, kind):
+        """Puts a window in a situation a person makes: on a second virtual desktop, used last there
+        ("elsewhere"), kept above the others at the corner ("on top"), or maximised."""
+        self.run_script(f"""
+var all = workspace.windowList ? workspace.windowList() : workspace.clientList(), c = null;
+for (var i = 0; i < all.length; ++i) if (all[i].caption === {json.dumps(caption)}) c = all[i];
+var g = c.frameGeometry;
+if ({json.dumps(kind)} === "maximised") c.setMaximize(true, true);
+if ({json.dumps(kind)} === "on top") {{ c.keepAbove = true; c.frameGeometry = {{x: 0, y: 0, width: g.width, height: g.height}}; }}
+if ({json.dumps(kind)} === "elsewhere" && workspace.createDesktop) {{
+    if (workspace.desktops.length < 2) workspace.createDesktop(1, "Two");
+    var one = workspace.currentDesktop;
+    c.desktops = [workspace.desktops[1]];
+    workspace.currentDesktop = workspace.desktops[1];
+    workspace.activeWindow = c;
+    workspace.currentDesktop = one;
+}} else if ({json.dumps(kind)} === "elsewhere") {{
+    if (workspace.desktops < 2) workspace.desktops = 2;
+    c.desktop = 2;
+    workspace.currentDesktop = 2;
+    workspace.activeClient = c;
+    workspace.currentDesktop = 1;
+}}
+""")
+
     def minimise(self, caption):
         self.run_script(f"""
 var all = workspace.windowList ? workspace.windowList() : workspace.clientList();

@@ -114,16 +114,16 @@ BOOL List()
                            {work.x, work.y, work.x + work.width, work.y + work.height},
                            primary});
     }
+    // A window whose entry cannot be read is left out: the others are listed all the same.
     std::vector<Window> listed;
     for (const simdjson::dom::element entry : windows) {
         Window window;
-        std::string_view text;
-        if (!entry["id"].get_string().get(text))
-            window.id.assign(text);
-        if (!entry["title"].get_string().get(text))
-            window.title.assign(text);
-        if (!ReadFrame(entry, window) || entry["shown"].get_bool().get(window.shown))
-            return Fail(ERROR_INVALID_DATA, "KWin gave an answer that cannot be read");
+        std::string_view id, title;
+        if (entry["id"].get_string().get(id) || entry["title"].get_string().get(title) || !ReadFrame(entry, window) ||
+            entry["shown"].get_bool().get(window.shown))
+            continue;
+        window.id.assign(id);
+        window.title.assign(title);
         listed.push_back(std::move(window));
     }
     Listed = std::move(listed);

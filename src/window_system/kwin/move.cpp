@@ -3,6 +3,8 @@
 #include "window_system/backends.h"
 #include "window_system/kwin/script.h"
 #include "window_system/last_error.h"
+#include "window_system/stacking.h"
+#include "window_system/title.h"
 
 namespace kwin {
 
@@ -40,24 +42,47 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         ")\n"
         "            c = all[i];\n"
         "    if (!c) { report({gone: true}); return; }\n";
-    // What came of it: the frame, whether it is the active window, minimised, above the rest. What
-    // KWin keeps in a higher layer of its own (panels, layer-shell surfaces, keep-above windows)
-    // stays above by its rules and is not counted.
+    // What came of it: the frame, whether it is the active window, minimised, whether it takes the
+    // focus at all, and the facts of every window above it (stacking.h): its frame, whether it is
+    // shown, its layer and whether it is one of the window's dialogs (of a dialog of it, or of its
+    // whole application). The layer is KWin's, and above any for the kinds of window KWin keeps
+    // above ordinary ones (keep-above windows, docks, notifications, on-screen displays, popups).
     const std::string state =
+        "    function facts(w) {\n"
+        "        var g = w.frameGeometry, kept = w.keepAbove || w.dock || w.notification || w.criticalNotification\n"
+        "            || w.onScreenDisplay || w.tooltip || w.popupWindow;\n"
+        "        return {x: g.x, y: g.y, width: g.width, height: g.height, shown: shown(w),\n"
+        "                layer: (w.layer || 0) + (kept ? 100 : 0), order: w.stackingOrder, title: w.caption};\n"
+        "    }\n"
+        "    function family(o) {\n"
+        "        if (o.transient && !o.transientFor)\n"
+        "            return o.pid === c.pid && o.resourceClass === c.resourceClass;\n"
+        "        for (var up = o.transientFor, depth = 0; up && depth < 8; up = up.transientFor, ++depth)\n"
+        "            if (up === c)\n"
+        "                return true;\n"
+        "        return false;\n"
+        "    }\n"
         "    function state() {\n"
-        "        var g = c.frameGeometry, top = true;\n"
+        "        var s = facts(c), above = [];\n"
         "        for (var i = 0; i < all.length; ++i) {\n"
         "            var o = all[i];\n"
-        "            if (o !== c && o.stackingOrder > c.stackingOrder && !(o.layer > c.layer) && !o.keepAbove\n"
-        "                && !o.dock && !o.notification && !o.criticalNotification && !o.onScreenDisplay\n"
-        "                && !o.tooltip && !o.popupWindow && !o.minimized && o.transientFor !== c)\n"
-        "                top = false;\n"
+        "            if (o !== c && o.stackingOrder > c.stackingOrder) {\n"
+        "                var f = facts(o);\n"
+        "                f.family = family(o);\n"
+        "                above.push(f);\n"
+        "            }\n"
         "        }\n"
-        "        return {x: g.x, y: g.y, width: g.width, height: g.height,\n"
-        "                active: activeWindow() === c, minimized: c.minimized, top: top, shown: shown(c)};\n"
+        "        above.sort(function (a, b) { return b.order - a.order; });\n"
+        "        s.active = activeWindow() === c;\n"
+        "        s.minimized = c.minimized;\n"
+        "        s.takesFocus = c.wantsInput !== false;\n"
+        "        s.above = above;\n"
+        "        return s;\n"
         "    }\n";
     // The script restores a minimised window, places its frame and makes it the active (so the
     // highest) window. An X11 window becomes active only once it has the focus: then it answers.
+    // One that takes no focus never does: it is raised (KWin 6 raises it only when asked) and
+    // answers at once.
     std::optional<std::string> answer = RunScript(
         find + state + "    if (c.minimized) c.minimized = false;\n" +
         "    var g = c.frameGeometry;\n"
@@ -66,7 +91,8 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         ", height: " + (keepSize ? "g.height" : std::to_string(cy)) +
         "};\n"
         "    activate(c);\n"
-        "    if (activeWindow() === c) { report(state()); return; }\n"
+        "    if (c.wantsInput === false && typeof workspace.raiseWindow === \"function\") workspace.raiseWindow(c);\n"
+        "    if (activeWindow() === c || c.wantsInput === false) { report(state()); return; }\n"
         "    windowActivated.connect(function (w) { if (w === c) report(state()); });");
     // No answer: not made active in time, or KWin gone quiet; a look says which.
     if (!answer)
@@ -104,10 +130,33 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
         return Fail(ERROR_ACCESS_DENIED,
                     "KWin made it " + std::to_string(moved.width) + "x" + std::to_string(moved.height) +
                         " instead of " + std::to_string(width) + "x" + std::to_string(height));
-    if (!said("active"))
+    if (said("takesFocus") && !said("active"))
         return Fail(ERROR_ACCESS_DENIED, "KWin did not make it the active window");
-    if (!said("top"))
-        return Fail(ERROR_ACCESS_DENIED, "KWin kept another window above it");
+    // Windows above it whose facts cannot be read are at no place one could see.
+    std::vector<StackedWindow> above;
+    std::vector<std::string_view> titles;
+    simdjson::dom::array entries;
+    int layer = 0;
+    if (result["above"].get_array().get(entries) || !Pixels(result, "layer", layer))
+        return Fail(ERROR_ACCESS_DENIED, "KWin gave an answer that cannot be read");
+    for (const simdjson::dom::element entry : entries) {
+        Window frame;
+        StackedWindow other{};
+        std::string_view title;
+        if (ReadFrame(entry, frame) && !entry["shown"].get_bool().get(other.shown) &&
+            Pixels(entry, "layer", other.layer) && !entry["family"].get_bool().get(other.family) &&
+            !entry["title"].get_string().get(title)) {
+            other.frame = {frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
+            above.push_back(other);
+            titles.push_back(title);
+        }
+    }
+    const std::size_t covering =
+        FirstCovering({moved.x, moved.y, moved.x + moved.width, moved.y + moved.height}, layer, above);
+    if (covering < above.size())
+        return Fail(ERROR_ACCESS_DENIED,
+                    "KWin kept " + QuotedTitle(std::string(titles[covering]).c_str(), CharsetOf(GetConsoleOutputCP())) +
+                        " above it");
     return TRUE;
 }
 
