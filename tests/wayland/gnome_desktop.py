@@ -18,6 +18,13 @@ import debian_root  # noqa: E402
 import desktop  # noqa: E402
 
 UUID = "topleft@example.org"
+# The tests' own extension, which turns on the shell's Eval so that a test can put windows in the
+# situations people make (another workspace, always on top, maximised), which no client may.
+STAGING = "staging@topleft.test"
+STAGING_SCRIPT = {"40": "function init() {{ return {{enable() {{ {on} }}, disable() {{ {off} }}}}; }}\n",
+                  "45": "export default class {{ enable() {{ {on} }} disable() {{ {off} }} }}\n"}
+
+
 class GnomeDesktop:
     def __init__(self, extensions, native_fixture, x_fixture=None, root=None, enabled=True):
         """extensions: the build's gnome-shell folder, with a folder per generation (40, 45)."""
@@ -51,7 +58,15 @@ class GnomeDesktop:
         generation = "45" if int(self.version()) >= 45 else "40"
         target = os.path.join(self.folder, ".local/share/gnome-shell/extensions", UUID)
         shutil.copytree(os.path.join(extensions, generation, UUID), target)
-        desktop.gnome_settings(self.folder, [UUID] if enabled else [])
+        staging = os.path.join(os.path.dirname(target), STAGING)
+        os.makedirs(staging)
+        with open(os.path.join(staging, "metadata.json"), "w") as out:
+            json.dump({"uuid": STAGING, "name": "staging", "description": "tests only",
+                       "shell-version": [self.version()]}, out)
+        with open(os.path.join(staging, "extension.js"), "w") as out:
+            out.write(STAGING_SCRIPT[generation].format(on="global.context.unsafe_mode = true;",
+                                                        off="global.context.unsafe_mode = false;"))
+        desktop.gnome_settings(self.folder, [UUID, STAGING] if enabled else [STAGING])
         base = {name: value for name, value in os.environ.items()
                 if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
         self.log_path = os.path.join(self.folder, "shell.log")
@@ -112,6 +127,28 @@ class GnomeDesktop:
         window = next(w for w in json.loads(answer.stdout)["data"][0] if w[1] == title)
         return self.busctl("call", "org.gnome.Shell", "/org/topleft/Windows", "org.topleft.Windows", "Move",
                            "tii", str(window[0]), str(window[2]), str(window[3]))
+
+    def stage(self, title, kind):
+        """Puts a window in a situation a person makes: on another workspace, used last there
+        ("elsewhere"), always on top at the corner ("on top"), or maximised."""
+        answer = self.busctl("call", "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell", "Eval", "s", f"""
+const w = global.get_window_actors().map(a => a.get_meta_window()).find(w => w.get_title() === {json.dumps(title)});
+const wm = global.workspace_manager, here = wm.get_active_workspace(), kind = {json.dumps(kind)};
+if (kind === "on top") {{
+    const area = here.get_work_area_for_monitor(0);
+    w.make_above();
+    w.move_frame(true, area.x, area.y);
+}} else if (kind === "maximised") {{
+    try {{ w.maximize(3); }} catch (e) {{ w.maximize(); }}
+}} else {{
+    if (wm.n_workspaces < 2)
+        wm.append_new_workspace(false, global.get_current_time());
+    const there = wm.get_workspace_by_index(here.index() === 0 ? 1 : 0);
+    w.change_workspace(there);
+    there.activate_with_focus(w, global.get_current_time());
+    here.activate(global.get_current_time());
+}}""")
+        assert answer.stdout.startswith("bs true"), (answer.stdout, answer.stderr)
 
     def settle(self, seconds=20):
         """Waits until the shell has finished placing and showing new windows: the same view in

@@ -7,6 +7,7 @@
 #include "window_system/backends.h"
 #include "window_system/gnome/shell.h"
 #include "window_system/last_error.h"
+#include "window_system/title.h"
 
 namespace gnome {
 
@@ -18,7 +19,7 @@ constexpr std::chrono::milliseconds Between{20};
 bool Reached(const Window& window, int x, int y, int width, int height)
 {
     return window.x == x && window.y == y && window.width == width && window.height == height && !window.minimised &&
-        window.focused && window.onTop;
+        window.focused && !Last.Covering(window);
 }
 
 // What is off, in the words of the message.
@@ -33,7 +34,9 @@ std::string Account(const Window& window, int x, int y, int width, int height)
             " instead of " + std::to_string(width) + "x" + std::to_string(height);
     if (!window.focused)
         return "GNOME Shell did not focus it";
-    return "GNOME Shell kept another window above it";
+    const Window* above = Last.Covering(window);
+    return "GNOME Shell kept " +
+        (above ? QuotedTitle(above->title.c_str(), CharsetOf(GetConsoleOutputCP())) : "another window") + " above it";
 }
 
 } // namespace

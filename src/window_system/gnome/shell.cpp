@@ -7,6 +7,7 @@
 #include "window_system/backends.h"
 #include "window_system/gnome/shell.h"
 #include "window_system/last_error.h"
+#include "window_system/stacking.h"
 
 namespace gnome {
 
@@ -22,19 +23,35 @@ constexpr const char* Interface = "org.topleft.Windows";
 
 sd_bus* Bus = nullptr;
 
-// One window of an answer: (tsiiiibbb).
+constexpr const char* WindowForm = "(tsiiiibbbitib)";
+
+// One window of an answer.
 bool ReadWindow(sd_bus_message* message, Window& window)
 {
     const char* title = nullptr;
-    int minimised = 0, focused = 0, onTop = 0;
-    if (sd_bus_message_read(message, "(tsiiiibbb)", &window.id, &title, &window.x, &window.y, &window.width,
-                            &window.height, &minimised, &focused, &onTop) <= 0)
+    int minimised = 0, focused = 0, shown = 0, applicationDialog = 0;
+    if (sd_bus_message_read(message, WindowForm, &window.id, &title, &window.x, &window.y, &window.width,
+                            &window.height, &minimised, &focused, &shown, &window.layer, &window.dialogOf,
+                            &window.application, &applicationDialog) <= 0)
         return false;
+    window.applicationDialog = applicationDialog;
     window.title = title ? title : "";
     window.minimised = minimised;
     window.focused = focused;
-    window.onTop = onTop;
+    window.shown = shown;
     return true;
+}
+
+// The windows of an answer, topmost first.
+bool ReadWindows(sd_bus_message* message, std::vector<Window>& windows)
+{
+    if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, WindowForm) <= 0)
+        return false;
+    Window window;
+    int more = 0;
+    while ((more = sd_bus_message_peek_type(message, nullptr, nullptr)) > 0 && ReadWindow(message, window))
+        windows.push_back(window);
+    return more == 0 && sd_bus_message_exit_container(message) >= 0;
 }
 
 bool ReadMonitors(sd_bus_message* message, std::vector<Monitor>& monitors)
@@ -61,22 +78,38 @@ const Window* Desk::Find(std::uint64_t id) const
     return found == windows.end() ? nullptr : &*found;
 }
 
+const Window* Desk::Covering(const Window& window) const
+{
+    const auto frame = [](const Window& w) { return RECT{w.x, w.y, w.x + w.width, w.y + w.height}; };
+    std::vector<StackedWindow> above;
+    for (const Window& other : windows) {
+        if (other.id == window.id)
+            break;
+        // Its dialogs, theirs, and its application's.
+        bool family = other.applicationDialog && other.application != 0 && other.application == window.application;
+        const Window* up = &other;
+        for (int depth = 0; up && up->dialogOf != 0 && !family && depth < 8; ++depth) {
+            family = up->dialogOf == window.id;
+            up = Find(up->dialogOf);
+        }
+        above.push_back({frame(other), other.shown, other.layer, family});
+    }
+    const std::size_t found = FirstCovering(frame(window), window.layer, above);
+    return found < above.size() ? &windows[found] : nullptr;
+}
+
 BOOL List()
 {
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     Desk desk;
-    bool read = sd_bus_call_method(Bus, Service, Object, Interface, "List", &error, &reply, "") >= 0 &&
-        sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "(tsiiiibbb)") > 0;
-    if (read) {
-        Window window;
-        int more = 0;
-        while ((more = sd_bus_message_peek_type(reply, nullptr, nullptr)) > 0 && ReadWindow(reply, window))
-            desk.windows.push_back(window);
-        read = more == 0 && sd_bus_message_exit_container(reply) >= 0 && ReadMonitors(reply, desk.monitors);
-    }
+    const bool answered = sd_bus_call_method(Bus, Service, Object, Interface, "List", &error, &reply, "") >= 0;
+    const bool read = answered && ReadWindows(reply, desk.windows) && ReadMonitors(reply, desk.monitors);
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
+    if (answered && !read)
+        return Fail(ERROR_NOT_SUPPORTED,
+                    "GNOME Shell runs another version of topleft's extension; log in again to load this one");
     if (!read)
         return Fail(ERROR_TIMEOUT, "GNOME Shell did not answer");
     Last = std::move(desk);
@@ -88,25 +121,26 @@ std::optional<Window> Move(std::uint64_t id, int x, int y)
 {
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    Window window;
+    std::vector<Window> windows;
     const int called = sd_bus_call_method(Bus, Service, Object, Interface, "Move", &error, &reply, "tii", id, x, y);
     const bool gone = called < 0 && sd_bus_error_has_name(&error, "org.topleft.Windows.Error.NoSuchWindow");
-    const bool read = called >= 0 && ReadWindow(reply, window);
+    const bool read = called >= 0 && ReadWindows(reply, windows);
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
-    // What the window became is what the listing knows of it from now on.
-    if (read)
-        for (Window& known : Last.windows)
-            if (known.id == id)
-                known = window;
-    if (gone || !read) {
+    // The windows as the move left them are what the listing knows from now on.
+    if (read) {
+        Last.windows = std::move(windows);
+        LastRead = Clock::now();
+    }
+    const Window* window = read ? Last.Find(id) : nullptr;
+    if (gone || !window) {
         if (gone)
             Fail(ERROR_INVALID_WINDOW_HANDLE);
         else
             Fail(ERROR_TIMEOUT, "GNOME Shell did not answer");
         return std::nullopt;
     }
-    return window;
+    return *window;
 }
 
 Reach Connect()
@@ -125,7 +159,7 @@ Reach Connect()
         return Reach::NoShell;
     }
     // The first listing tells whether the extension is there; the listing then serves as it is.
-    if (!List()) {
+    if (!List() && GetLastError() != ERROR_NOT_SUPPORTED) {
         Bus = sd_bus_flush_close_unref(Bus);
         return Reach::NoExtension;
     }

@@ -6,14 +6,14 @@ const TOPLEFT_INTERFACE = `
 <node>
   <interface name="org.topleft.Windows">
     <method name="List">
-      <arg type="a(tsiiiibbb)" direction="out" name="windows"/>
+      <arg type="a(tsiiiibbbitib)" direction="out" name="windows"/>
       <arg type="a(siiiiiiiib)" direction="out" name="monitors"/>
     </method>
     <method name="Move">
       <arg type="t" direction="in" name="id"/>
       <arg type="i" direction="in" name="x"/>
       <arg type="i" direction="in" name="y"/>
-      <arg type="(tsiiiibbb)" direction="out" name="window"/>
+      <arg type="a(tsiiiibbbitib)" direction="out" name="windows"/>
     </method>
   </interface>
 </node>`;
@@ -28,23 +28,23 @@ function topleftWindows() {
     return global.display.sort_windows_by_stacking(all).reverse();
 }
 
-// Nothing the user would call a window of its own lies above it: windows asked to stay above,
-// docks and the window's own dialogs may.
-function topleftOnTop(window, windows) {
-    for (const other of windows) {
-        if (other === window)
-            return true;
-        if (!other.minimized && !other.is_above() && other.get_window_type() !== Meta.WindowType.DOCK &&
-            other.get_transient_for() !== window && other.showing_on_its_workspace())
-            return false;
+// What topleft judges a window by: its frame, whether it is minimised, focused and shown (on the
+// workspace in view), Mutter's layer, the window it is a dialog of (0 for none), its program's
+// process (0 where unknown) and whether it is a dialog of no window, so of its whole application.
+// A window whose description cannot be made (a title that is no text) is left out.
+function topleftDescribe(window) {
+    try {
+        const frame = window.get_frame_rect();
+        const parent = window.get_transient_for();
+        const shown = !window.minimized && window.showing_on_its_workspace() &&
+            window.located_on_workspace(global.workspace_manager.get_active_workspace());
+        const dialog = [Meta.WindowType.DIALOG, Meta.WindowType.MODAL_DIALOG].includes(window.get_window_type());
+        return [window.get_id(), window.get_title(), frame.x, frame.y, frame.width, frame.height, window.minimized,
+            global.display.focus_window === window, shown, window.get_layer(), parent ? parent.get_id() : 0,
+            Math.max(window.get_pid(), 0), dialog && !parent];
+    } catch (e) {
+        return null;
     }
-    return true;
-}
-
-function topleftDescribe(window, windows) {
-    const frame = window.get_frame_rect();
-    return [window.get_id(), window.get_title(), frame.x, frame.y, frame.width, frame.height, window.minimized,
-        global.display.focus_window === window, topleftOnTop(window, windows)];
 }
 
 function topleftMonitors() {
@@ -62,12 +62,12 @@ function topleftMonitors() {
 const TopleftService = class {
     ListAsync(parameters, invocation) {
         const windows = topleftWindows();
-        invocation.return_value(new GLib.Variant('(a(tsiiiibbb)a(siiiiiiiib))',
-            [windows.map(w => topleftDescribe(w, windows)), topleftMonitors()]));
+        invocation.return_value(new GLib.Variant('(a(tsiiiibbbitib)a(siiiiiiiib))',
+            [windows.map(topleftDescribe).filter(w => w), topleftMonitors()]));
     }
 
     // Shown again if minimised, moved as a program's request (Mutter's constraints apply), raised
-    // and focused with the current time; the answer is what it became.
+    // and focused with the current time; the answer is every window as the move left them.
     MoveAsync(parameters, invocation) {
         const [id, x, y] = parameters;
         if (typeof id !== 'bigint' && typeof id !== 'number' || !Number.isInteger(x) || !Number.isInteger(y)) {
@@ -85,7 +85,8 @@ const TopleftService = class {
         window.move_frame(false, x, y);
         window.raise();
         window.activate(time);
-        invocation.return_value(new GLib.Variant('((tsiiiibbb))', [topleftDescribe(window, topleftWindows())]));
+        invocation.return_value(new GLib.Variant('(a(tsiiiibbbitib))',
+            [topleftWindows().map(topleftDescribe).filter(w => w)]));
     }
 };
 
