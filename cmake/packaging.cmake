@@ -24,6 +24,16 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION x11)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # The libraries loaded only on the desktops that need them (simdjson, sd-bus) are in no link of
+    # the program, where dpkg-shlibdeps would find them: named here, as the packages holding them.
+    set(loaded_packages)
+    foreach(library ${TOPLEFT_LOADED_LIBRARIES})
+        execute_process(COMMAND dpkg-query --search ${library} OUTPUT_VARIABLE owner ERROR_QUIET)
+        if(owner MATCHES "^([^:,]+)")
+            list(APPEND loaded_packages ${CMAKE_MATCH_1})
+        endif()
+    endforeach()
+    list(JOIN loaded_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOPLEFT_MAINTAINER}")
 endif()
 # Packages carry the program without its debugging data.

@@ -1,12 +1,12 @@
 // The GNOME backend's link to GNOME Shell: the session bus, where topleft's extension answers
 // List and Move at org.gnome.Shell, every call bounded in time.
-#include <systemd/sd-bus.h>
 
 #include <algorithm>
 
 #include "window_system/backends.h"
 #include "window_system/gnome/shell.h"
 #include "window_system/last_error.h"
+#include "window_system/sd_bus.h"
 #include "window_system/stacking.h"
 
 namespace gnome {

@@ -50,7 +50,8 @@ bool Pixels(simdjson::dom::element node, const char* key, int& pixels)
     double value = 0;
     if (node[key].get_double().get(value) || !std::isfinite(value) || std::fabs(value) > 1e9)
         return false;
-    pixels = static_cast<int>(std::lround(value));
+    // Rounded half away from zero, as lround does, without the maths library for one call.
+    pixels = static_cast<int>(value < 0 ? value - 0.5 : value + 0.5);
     return true;
 }
 

@@ -5,7 +5,6 @@
 // whatever happens. An answer counts only when KWin itself sends it and it carries the token
 // written into the script that asked: not a late answer of an earlier script, nor any other
 // program's word. A handle stands for a window's KWin id (listing.cpp).
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include "window_system/backends.h"
 #include "window_system/kwin/script.h"
 #include "window_system/last_error.h"
+#include "window_system/sd_bus.h"
 
 namespace kwin {
 
@@ -43,12 +43,6 @@ int OnReport(sd_bus_message* message, void* /*userdata*/, sd_bus_error* /*error*
         Answer = text;
     return sd_bus_reply_method_return(message, "");
 }
-
-const sd_bus_vtable Calls[] = {
-    SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Report", "ss", "", OnReport, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_VTABLE_END,
-};
 
 // A token no other script run had: 128 bits from the system's random source.
 std::string FreshToken()
@@ -188,6 +182,12 @@ bool Connect()
         KWinName = owner;
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
+    // Made here, once libsystemd is loaded: its start names a part of the library.
+    static const sd_bus_vtable Calls[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("Report", "ss", "", OnReport, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END,
+    };
     if (KWinName.empty() || sd_bus_add_object_vtable(Bus, nullptr, Path, Interface, Calls, nullptr) < 0) {
         Bus = sd_bus_flush_close_unref(Bus);
         return false;

@@ -1,0 +1,37 @@
+// Loading libsystemd's sd-bus calls (sd_bus.h).
+#define TOPLEFT_SD_BUS_LOADER
+#include "window_system/sd_bus.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* Library = "libsystemd.so.0";
+
+} // namespace
+
+const SdBus& SdBusLibrary()
+{
+    static const SdBus library = [] {
+        SdBus loaded{};
+        void* handle = dlopen(Library, RTLD_NOW | RTLD_LOCAL);
+        bool found = handle != nullptr;
+#define TOPLEFT_SD_BUS_FIND(name)                                                                                      \
+    loaded.name = found ? reinterpret_cast<decltype(loaded.name)>(dlsym(handle, #name)) : nullptr;                     \
+    found = found && loaded.name;
+        TOPLEFT_SD_BUS_CALLS(TOPLEFT_SD_BUS_FIND)
+        TOPLEFT_SD_BUS_FIND(sd_bus_object_vtable_format)
+#undef TOPLEFT_SD_BUS_FIND
+        if (!found) {
+            const char* why = dlerror();
+            std::fprintf(stderr, "topleft: %s, through which KDE Plasma and GNOME are reached, cannot be loaded%s%s.\n",
+                         Library, why ? ": " : "", why ? why : "");
+            std::exit(1);
+        }
+        return loaded;
+    }();
+    return library;
+}
