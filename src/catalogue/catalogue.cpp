@@ -36,7 +36,8 @@ BOOL CALLBACK CatalogueWindowProc(HWND window, LPARAM /*context*/)
     // the reader every few dozen lines of a long listing.
     if (ListedWindowCount == 0) {
         terminal = ListingOnATerminal();
-        charset = CharsetOf(GetConsoleOutputCP());
+        if (terminal)
+            charset = CharsetOf(GetConsoleOutputCP());
         static char buffer[1 << 16];
         if (!terminal)
             std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);

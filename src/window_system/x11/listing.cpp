@@ -59,26 +59,69 @@ bool Connect()
     display.screen = screens.data;
     display.root = screens.data->root;
 
-    // All atoms in one round trip, and with them what the server says of the extensions used.
+    // The atoms used, in one round trip, and with them what the server says of the extensions
+    // used. Only those: libxcb-ewmh's own initialisation asks for all 80 of EWMH, which costs the
+    // server more than the rest of a short run's start. The EWMH calls made read theirs from the
+    // connection structure filled here, and its screens as it keeps them.
     xcb_prefetch_extension_data(connection, &xcb_randr_id);
     xcb_prefetch_extension_data(connection, &xcb_xinerama_id);
-    xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(connection, &display.ewmh);
-    const auto intern = [connection](const char* name) {
-        return xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+    xcb_ewmh_connection_t& e = display.ewmh;
+    e.connection = connection;
+    e.nb_screens = xcb_setup_roots_length(xcb_get_setup(connection));
+    e.screens = static_cast<xcb_screen_t**>(std::calloc(static_cast<std::size_t>(e.nb_screens), sizeof(xcb_screen_t*)));
+    if (!e.screens)
+        return false;
+    xcb_screen_iterator_t each = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; each.rem > 0; xcb_screen_next(&each))
+        e.screens[i++] = each.data;
+    const std::pair<const char*, xcb_atom_t*> atoms[] = {
+        {"_NET_SUPPORTED", &e._NET_SUPPORTED},
+        {"_NET_CLIENT_LIST", &e._NET_CLIENT_LIST},
+        {"_NET_CURRENT_DESKTOP", &e._NET_CURRENT_DESKTOP},
+        {"_NET_ACTIVE_WINDOW", &e._NET_ACTIVE_WINDOW},
+        {"_NET_WORKAREA", &e._NET_WORKAREA},
+        {"_NET_SUPPORTING_WM_CHECK", &e._NET_SUPPORTING_WM_CHECK},
+        {"_NET_MOVERESIZE_WINDOW", &e._NET_MOVERESIZE_WINDOW},
+        {"_NET_RESTACK_WINDOW", &e._NET_RESTACK_WINDOW},
+        {"_NET_WM_NAME", &e._NET_WM_NAME},
+        {"_NET_WM_DESKTOP", &e._NET_WM_DESKTOP},
+        {"_NET_WM_WINDOW_TYPE", &e._NET_WM_WINDOW_TYPE},
+        {"_NET_WM_STATE", &e._NET_WM_STATE},
+        {"_NET_WM_STRUT", &e._NET_WM_STRUT},
+        {"_NET_WM_STRUT_PARTIAL", &e._NET_WM_STRUT_PARTIAL},
+        {"_NET_FRAME_EXTENTS", &e._NET_FRAME_EXTENTS},
+        {"_NET_WM_WINDOW_TYPE_DESKTOP", &e._NET_WM_WINDOW_TYPE_DESKTOP},
+        {"_NET_WM_WINDOW_TYPE_DOCK", &e._NET_WM_WINDOW_TYPE_DOCK},
+        {"_NET_WM_WINDOW_TYPE_MENU", &e._NET_WM_WINDOW_TYPE_MENU},
+        {"_NET_WM_WINDOW_TYPE_SPLASH", &e._NET_WM_WINDOW_TYPE_SPLASH},
+        {"_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", &e._NET_WM_WINDOW_TYPE_DROPDOWN_MENU},
+        {"_NET_WM_WINDOW_TYPE_POPUP_MENU", &e._NET_WM_WINDOW_TYPE_POPUP_MENU},
+        {"_NET_WM_WINDOW_TYPE_TOOLTIP", &e._NET_WM_WINDOW_TYPE_TOOLTIP},
+        {"_NET_WM_WINDOW_TYPE_NOTIFICATION", &e._NET_WM_WINDOW_TYPE_NOTIFICATION},
+        {"_NET_WM_WINDOW_TYPE_COMBO", &e._NET_WM_WINDOW_TYPE_COMBO},
+        {"_NET_WM_WINDOW_TYPE_DND", &e._NET_WM_WINDOW_TYPE_DND},
+        {"_NET_WM_STATE_MAXIMIZED_VERT", &e._NET_WM_STATE_MAXIMIZED_VERT},
+        {"_NET_WM_STATE_MAXIMIZED_HORZ", &e._NET_WM_STATE_MAXIMIZED_HORZ},
+        {"_NET_WM_STATE_HIDDEN", &e._NET_WM_STATE_HIDDEN},
+        {"_NET_WM_STATE_FULLSCREEN", &e._NET_WM_STATE_FULLSCREEN},
+        {"_NET_WM_STATE_ABOVE", &e._NET_WM_STATE_ABOVE},
+        {"_NET_WM_STATE_BELOW", &e._NET_WM_STATE_BELOW},
+        {"UTF8_STRING", &e.UTF8_STRING},
+        {"WM_PROTOCOLS", &e.WM_PROTOCOLS},
+        {"WM_STATE", &display.wmState},
+        {"COMPOUND_TEXT", &display.titleAtoms.compoundText},
+        {"_GTK_FRAME_EXTENTS", &display.gtkFrameExtents},
+        {"I3_SOCKET_PATH", &display.i3SocketPath},
+        {"_NET_WM_STATE_STAYS_ON_TOP", &display.staysOnTop},
+        {"WM_TAKE_FOCUS", &display.takeFocus},
     };
-    const auto wmState = intern("WM_STATE");
-    const auto compoundText = intern("COMPOUND_TEXT");
-    const auto gtkFrameExtents = intern("_GTK_FRAME_EXTENTS");
-    const auto i3SocketPath = intern("I3_SOCKET_PATH");
-    const auto staysOnTop = intern("_NET_WM_STATE_STAYS_ON_TOP");
-    const auto takeFocus = intern("WM_TAKE_FOCUS");
-    xcb_ewmh_init_atoms_replies(&display.ewmh, ewmhCookies, nullptr);
-    display.wmState = InternReply(connection, wmState);
-    display.titleAtoms = {XCB_ATOM_STRING, display.ewmh.UTF8_STRING, InternReply(connection, compoundText)};
-    display.gtkFrameExtents = InternReply(connection, gtkFrameExtents);
-    display.i3SocketPath = InternReply(connection, i3SocketPath);
-    display.staysOnTop = InternReply(connection, staysOnTop);
-    display.takeFocus = InternReply(connection, takeFocus);
+    std::vector<xcb_intern_atom_cookie_t> cookies;
+    for (const auto& [name, atom] : atoms)
+        cookies.push_back(xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name));
+    for (std::size_t i = 0; i < cookies.size(); ++i)
+        *atoms[i].second = InternReply(connection, cookies[i]);
+    display.titleAtoms.string = XCB_ATOM_STRING;
+    display.titleAtoms.utf8String = e.UTF8_STRING;
     return true;
 }
 
