@@ -317,12 +317,12 @@ def titles_before_prompt(output):
 
 
 def answer(program, env, choose, meanwhile=None, limit=60):
-    """Runs the program as a user would: reads its listing up to the prompt, then types what
+    """Runs the program (or a command) as a user would: reads its listing up to the prompt, then types what
     choose(titles) returns, after calling meanwhile() if given. Returns (titles, typed, exit
     status, what followed the prompt on standard output, standard error). A run that hangs is
     stopped after `limit` seconds and fails."""
-    tool = subprocess.Popen([program], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
+    tool = subprocess.Popen([program] if isinstance(program, str) else program, env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     watchdog = threading.Timer(limit, tool.kill)
     watchdog.start()
     try:

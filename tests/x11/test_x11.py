@@ -6,6 +6,7 @@ Usage: test_x11.py TOPLEFT X_DESKTOP none|openbox [TEST...]
 (TEST: a test case of this file: TopleftOnX11, or RunScript, which builds with scripts/run)
 """
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -206,6 +207,26 @@ class TopleftOnX11(unittest.TestCase):
         finally:
             desktop.stop(tool)
         self.assertEqual(after, before)
+
+    def test_the_libraries_of_other_desktops_are_not_needed(self):
+        # sd-bus's and simdjson's libraries made unloadable: an X11 run lists and moves without them;
+        # a Wayland session, whose desktop only the bus can tell, says in one line what is missing.
+        listing = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True, check=True).stdout
+        hidden = [argument for name in ("libsystemd.so.0", "libsimdjson.so") for argument in
+                  ("--ro-bind", "/dev/null", os.path.realpath(re.search(rf"\s{name}\S* .* => (\S+)", listing)[1]))]
+        without = ["bwrap", "--dev-bind", "/", "/", *hidden, TOPLEFT]
+        window = self.desk.open(b"Moved without them", at=(200, 150))
+        try:
+            _, _, status, out, err = desktop.answer(without, self.desk.env,
+                                                    lambda titles: b"%d\n" % titles.index(b"Moved without them"))
+            self.assertEqual((status, out, err), (0, b"", b""))
+            self.assertEqual(self.desk.where(window)[:2], (0, 0))
+        finally:
+            self.desk.ask(f"destroy {window}")
+        wayland = dict(self.desk.env, WAYLAND_DISPLAY="wayland-gone", XDG_SESSION_TYPE="wayland")
+        run = subprocess.run(without, env=wayland, input=b"0\n", capture_output=True, timeout=60)
+        self.assertEqual((run.returncode, run.stdout), (1, b""))
+        self.assertRegex(run.stderr, rb"^topleft: libsystemd\.so\.0, .* cannot be loaded: .*\.\n$")
 
     def test_unreachable_display(self):
         number = 1000
