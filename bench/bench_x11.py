@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
 """Times topleft on Xvfb against its peers, in one run:
+- under openbox at 30 titled windows, a desktop as people have it: the whole run (listing, and the
+  verified move of window 0) and the listing alone, against floor_list and `wmctrl -l`; there
+  starting the program is most of the time;
 - under openbox at 1,000 titled windows: the whole run (listing, and the verified move of the
   window listed last, the lowest) and the listing alone, against `wmctrl -l` and
   `xdotool search --name .`;
@@ -14,8 +17,8 @@ Before timing it checks that the X server shows the windows opened and topleft l
 every timed run must end as expected; otherwise it stops with what was missing, exit status 1,
 and prints no ratio.
 
-Usage: bench_x11.py [--managed 1000] [--unmanaged 10000] [--spread] [--topleft PATH] [--fixture PATH]
-                    [--stop-fixture]
+Usage: bench_x11.py [--small 30] [--managed 1000] [--unmanaged 10000] [--spread] [--topleft PATH]
+                    [--fixture PATH] [--stop-fixture]
 (installs what it needs and builds the programs of the build-run tree, unless they are given;
 --stop-fixture closes the test program, so its windows, before the timing: the check must stop it)
 """
@@ -35,6 +38,7 @@ import desktop  # noqa: E402
 ROOT = os.path.join(HERE, "..")
 BUILD = os.path.join(ROOT, "build-run")
 options = argparse.ArgumentParser(description="topleft against wmctrl, xdotool and floor_list")
+options.add_argument("--small", type=int, default=30, help="windows of the small desktop, under openbox (0: skip)")
 options.add_argument("--managed", type=int, default=1000, help="windows under openbox (0: skip)")
 options.add_argument("--unmanaged", type=int, default=10000, help="windows with no manager (0: skip)")
 options.add_argument("--topleft")
@@ -58,24 +62,34 @@ def pin(desk):
 
 
 def run_measured(name, command, env, typed, expected):
-    """Runs a command to its end: (seconds, peak resident KiB, lines printed); it must exit as
-    expected. GNU time reports the peak of the command alone, not of this interpreter it was
-    forked from."""
-    with tempfile.NamedTemporaryFile() as peak:
+    """Runs a command to its end: (seconds, lines printed); it must exit as expected. It is started
+    directly, on this process's CPU, with files for its input and output: no wrapper's start is
+    timed, which at a few dozen windows would be most of what is."""
+    with tempfile.TemporaryFile() as stdin, tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+        stdin.write(typed)
+        stdin.seek(0)
         start = time.perf_counter()
-        pinned = ["taskset", "-c", CPU] if CPU else []
-        run = subprocess.run(pinned + ["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, env=env,
-                             input=typed, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        run = subprocess.run(command, env=env, stdin=stdin, stdout=stdout, stderr=stderr)
         seconds = time.perf_counter() - start
-        desktop.require_exit(name, run.returncode, expected, run.stderr)
-        return seconds, int(peak.read().split()[-1]), run.stdout.count(b"\n")
+        stdout.seek(0)
+        stderr.seek(0)
+        desktop.require_exit(name, run.returncode, expected, stderr.read())
+        return seconds, stdout.read().count(b"\n")
+
+
+def peak_memory(command, env, typed):
+    """The command's peak resident KiB, as GNU time reports it for the command alone."""
+    with tempfile.NamedTemporaryFile() as peak:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name] + command, env=env, input=typed,
+                       capture_output=True)
+        return int(peak.read().split()[-1])
 
 
 def compare(count, tools, env, repeats):
     """Times each (name, command, typed, exit status) `repeats` times, in alternating rounds (one
     run of each per round, so that a slow moment of the machine falls on all of them); prints a row
     each, with the spread of its runs, and returns the medians."""
-    runs = {name: [] for name, _, _, _ in tools}
+    runs = {name: [] for name, _, _, _ in tools}  # (seconds, lines) of each run
     for _ in range(repeats):
         for name, command, typed, expected in tools:
             runs[name].append(run_measured(name, command, env, typed, expected))
@@ -84,9 +98,11 @@ def compare(count, tools, env, repeats):
         times = [r[0] for r in runs[name]]
         medians[name] = statistics.median(times)
         ratio = medians[name] / medians[tools[0][0]]
+        command, typed = next((command, typed) for n, command, typed, _ in tools if n == name)
+        peak = peak_memory(command, env, typed)
         print(f"{count:>8} {name:<30} {medians[name] * 1000:>10.1f} {ratio:>10.2f} "
               f"{min(times) * 1000:>6.1f}-{max(times) * 1000:<6.1f} "
-              f"{max(r[1] for r in runs[name]):>9} {runs[name][-1][2]:>7}", flush=True)
+              f"{peak:>9} {runs[name][-1][1]:>7}", flush=True)
     return medians
 
 
@@ -114,10 +130,10 @@ def header():
           f"{'lines':>7}")
 
 
-def managed(count):
+def under_openbox(count):
+    """Xvfb and openbox with `count` windows it has taken on, pinned and checked."""
     desk = desktop.XDesktop(FIXTURE, "openbox", 8192, 8192,
                             ("--config-file", os.path.join(HERE, "openbox-rc.xml")))
-    proxy = None
     try:
         pin(desk)
         desktop.require_reply(desk.ask(f"many {count} bench_"))
@@ -127,12 +143,39 @@ def managed(count):
         print(f"# {count} windows under openbox ({time.monotonic() - started:.0f} s to take "
               "them on)", flush=True)
         # The manager goes on restacking and repainting for a while after the last window.
-        time.sleep(5)
+        time.sleep(5 if count > 100 else 1)
         check_windows(desk, count)
+        return desk
+    except BaseException:
+        desk.close()
+        raise
+
+
+def small(count, floor):
+    desk = under_openbox(count)
+    try:
+        header()
+        medians = compare(count, [("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
+                                  ("floor_list", [floor], b"", 0),
+                                  ("topleft (list only)", [TOPLEFT], b"x", 1),
+                                  ("wmctrl -l", ["wmctrl", "-l"], b"", 0)], desk.env, 40)
+        whole, listing = medians["topleft (list, move 0)"], medians["topleft (list only)"]
+        print(f"# at {count} under openbox: topleft (list, move 0) / floor_list = "
+              f"{whole / medians['floor_list']:.2f}x; topleft (list only) / floor_list = "
+              f"{listing / medians['floor_list']:.2f}x; wmctrl -l / topleft (list, move 0) = "
+              f"{medians['wmctrl -l'] / whole:.2f}x", flush=True)
+    finally:
+        desk.close()
+
+
+def managed(count):
+    desk = under_openbox(count)
+    proxy = None
+    try:
         header()
         # The lowest window is listed last; each run moves another one from the bottom of the
         # stack to its top and to the corner, a move the manager has to carry out in full.
-        lowest = b"%d\n" % (run_measured("topleft (list only)", [TOPLEFT], desk.env, b"x", 1)[2] - 1)
+        lowest = b"%d\n" % (run_measured("topleft (list only)", [TOPLEFT], desk.env, b"x", 1)[1] - 1)
         medians = compare(count, [("topleft (list, move lowest)", [TOPLEFT], lowest, 0),
                                   ("topleft (list, move 0)", [TOPLEFT], b"0\n", 0),
                                   ("topleft (list only)", [TOPLEFT], b"x", 1),
@@ -184,6 +227,8 @@ def unmanaged(count, floor):
 
 def main():
     subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "bench"], check=True)
+    if CPU:
+        os.sched_setaffinity(0, {int(CPU)})  # the programs timed start on it
     if not (ARGS.topleft and ARGS.fixture):
         for step in (["cmake", "--preset", "run"], ["cmake", "--build", "--preset", "run"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
@@ -191,12 +236,16 @@ def main():
         floor = os.path.join(folder, "floor_list")
         subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor_list.c"), "-lxcb"],
                        check=True)
-        # The same lister loading the shared libraries topleft loads: what starting such a
+        # The same lister loading the shared libraries topleft loads on X11: what starting such a
         # program costs before it does anything.
-        subprocess.run(["c++", "-O2", "-x", "c", "-o", floor + "-linked", os.path.join(HERE, "floor_list.c"),
-                        "-Wl,--no-as-needed", "-lxcb", "-lxcb-ewmh", "-lxcb-icccm", "-lxcb-randr",
-                        "-lxcb-xinerama", "-lsimdjson", "-lsystemd"], check=True)
+        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]",
+                            subprocess.run(["readelf", "-d", TOPLEFT], capture_output=True, text=True).stdout)
+        print(f"# topleft loads {', '.join(needed)}", flush=True)
+        subprocess.run(["cc", "-O2", "-o", floor + "-linked", os.path.join(HERE, "floor_list.c"),
+                        "-Wl,--no-as-needed"] + [f"-l:{library}" for library in needed], check=True)
         try:
+            if ARGS.small:
+                small(ARGS.small, floor)
             if ARGS.managed:
                 managed(ARGS.managed)
             if ARGS.unmanaged:
