@@ -317,8 +317,8 @@ def titles_before_prompt(output):
 
 
 def answer(program, env, choose, meanwhile=None, limit=60):
-    """Runs the program (or a command) as a user would: reads its listing up to the prompt, then types what
-    choose(titles) returns, after calling meanwhile() if given. Returns (titles, typed, exit
+    """Runs the program (or a command) as a user would: reads its listing up to the prompt, then
+    types what choose(titles) returns, after calling meanwhile() if given. Returns (titles, typed, exit
     status, what followed the prompt on standard output, standard error). A run that hangs is
     stopped after `limit` seconds and fails."""
     tool = subprocess.Popen([program] if isinstance(program, str) else program, env=env, stdin=subprocess.PIPE,
@@ -478,18 +478,14 @@ class AnswerAfterAPause:
 
 
 class SeenAsItIs:
-    """Exit 1 only for a failure the user can see: one case for each situation of a desktop as
-    people keep it, mixed into each suite's TestCase beside AnswerAfterAPause, whose hooks it
-    uses. The chosen window ends at the corner, as large as it was, with exit status 0, though a
-    window on another workspace was used last ("elsewhere"), an always-on-top window lies over the
-    corner ("on top"), it takes no focus ("no focus"), its dialogs and theirs stay above it
-    ("dialogs") or it is maximised ("maximised"). The suite provides:
-      open_situation(kind, title)  opens the window of that title making the situation, and for
-                                   "dialogs" its dialogs, the workspace in view left as it was;
-                                   returns what close_window takes for each; raises SkipTest,
-                                   saying why, where the desktop has no such thing
-      where(title)                 (x, y, width, height, ...) the user sees of a window
-    """
+    """Exit 1 only for a failure the user can see, in a desktop as people keep it: mixed into each
+    suite's TestCase beside AnswerAfterAPause, whose hooks it uses. The chosen window ends at the
+    corner, as large as it was, with exit status 0, though a window on another workspace was used
+    last ("elsewhere"), an always-on-top window lies over the corner ("on top"), it takes no focus
+    ("no focus"), its dialogs and theirs stay above it ("dialogs") or it is maximised. The suite
+    provides open_situation(kind, title), which opens the window of that title making the
+    situation (and its dialogs) and returns what close_window takes for each, or raises SkipTest
+    saying why the desktop has no such thing; and where(title): (x, y, width, height, ...)."""
 
     def assert_moved_despite(self, kind, title, chosen=None):
         chosen = chosen or title
@@ -520,6 +516,56 @@ class SeenAsItIs:
 
     def test_a_maximised_window(self):
         self.assert_moved_despite("maximised", b"Maximised")
+
+
+def open_dialogs(open_window, title):
+    """A window of that title, a dialog of it, a dialog of that dialog and a dialog of its whole
+    application, each opened by open_window(title, x_desktop's options) -> its X id; topmost
+    first."""
+    main = open_window(title, "leader")
+    dialog = open_window(b"Dialog", f"dialog {main}")
+    return [open_window(b"Dialog of the application", f"group {main}"),
+            open_window(b"Dialog of the dialog", f"dialog {dialog}"), dialog, main]
+
+
+class SeenWithTestPrograms(SeenAsItIs):
+    """SeenAsItIs with the test programs' windows: "no focus" and "dialogs" X ones (desk.x, where
+    XWayland runs), the others native ones (desk.native) that stage(title, kind) puts in their
+    situation. The suite keeps its windows in self.native and self.x under name(title); settle()
+    waits until the desktop shows just those; LACKING says why a situation is skipped."""
+    LACKING = {}
+
+    def name(self, title):
+        return title
+
+    def open_situation(self, kind, title):
+        if kind in self.LACKING or (kind in ("no focus", "dialogs") and not self.desk.x):
+            self.skipTest(self.LACKING.get(kind, "no XWayland runs here"))
+
+        def open_x(title, options):
+            window = self.desk.x.ask(f"open 150 120 300 200 mapped {options}")
+            self.desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
+            self.x[self.name(title)] = window
+            return window
+
+        if kind == "dialogs":
+            opened = [("x", window) for window in open_dialogs(open_x, title)]
+        elif kind == "no focus":
+            opened = [("x", open_x(title, "nofocus"))]
+        else:
+            opened = [self.desk.native.ask(f"open {title.hex()} 320 240")]
+            self.native[self.name(title)] = opened[0]
+            self.settle()
+            self.stage(title, kind)
+        self.settle()
+        return opened
+
+    def close_window(self, window):
+        windows, window = (self.x, window[1]) if isinstance(window, tuple) else (self.native, window)
+        self.desk.x.ask(f"destroy {window}") if windows is self.x else self.desk.native.ask(f"close {window}")
+        for title in [title for title, opened in windows.items() if opened == window]:
+            del windows[title]
+        self.settle()
 
 
 class Fixture:

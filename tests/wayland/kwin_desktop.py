@@ -180,22 +180,16 @@ for (var i = 0; i < all.length; ++i)
         self.run_script(f"""
 var all = workspace.windowList ? workspace.windowList() : workspace.clientList(), c = null;
 for (var i = 0; i < all.length; ++i) if (all[i].caption === {json.dumps(caption)}) c = all[i];
-var g = c.frameGeometry;
-if ({json.dumps(kind)} === "maximised") c.setMaximize(true, true);
-if ({json.dumps(kind)} === "on top") {{ c.keepAbove = true; c.frameGeometry = {{x: 0, y: 0, width: g.width, height: g.height}}; }}
-if ({json.dumps(kind)} === "elsewhere" && workspace.createDesktop) {{
-    if (workspace.desktops.length < 2) workspace.createDesktop(1, "Two");
-    var one = workspace.currentDesktop;
-    c.desktops = [workspace.desktops[1]];
-    workspace.currentDesktop = workspace.desktops[1];
-    workspace.activeWindow = c;
+var g = c.frameGeometry, kind = {json.dumps(kind)}, six = !!workspace.createDesktop;
+if (kind === "maximised") c.setMaximize(true, true);
+if (kind === "on top") {{ c.keepAbove = true; c.frameGeometry = {{x: 0, y: 0, width: g.width, height: g.height}}; }}
+if (kind === "elsewhere") {{  // KWin 6 has desktop objects, KWin 5 numbers
+    if (six ? workspace.desktops.length < 2 : workspace.desktops < 2) six ? workspace.createDesktop(1, "Two") : workspace.desktops = 2;
+    var one = workspace.currentDesktop, two = six ? workspace.desktops[1] : 2;
+    six ? c.desktops = [two] : c.desktop = two;
+    workspace.currentDesktop = two;
+    six ? workspace.activeWindow = c : workspace.activeClient = c;
     workspace.currentDesktop = one;
-}} else if ({json.dumps(kind)} === "elsewhere") {{
-    if (workspace.desktops < 2) workspace.desktops = 2;
-    c.desktop = 2;
-    workspace.currentDesktop = 2;
-    workspace.activeClient = c;
-    workspace.currentDesktop = 1;
 }}
 """)
 

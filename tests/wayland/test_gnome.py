@@ -25,7 +25,7 @@ import gnome_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = EXTENSIONS = ROOT = None
 
 
-class TopleftOnGnome(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAsItIs):
+class TopleftOnGnome(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = gnome_desktop.GnomeDesktop(EXTENSIONS, NATIVE, None, root=ROOT)
@@ -71,38 +71,13 @@ class TopleftOnGnome(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenA
     def pause_corner(self):
         return tuple(self.desk.windows()[1][0][4:6])
 
-    def open_situation(self, kind, title):
-        if kind in ("no focus", "dialogs"):
-            if not self.desk.x:
-                self.skipTest(f"GNOME Shell {self.desk.version()} runs no XWayland here")
-            opened = [self.open_x(title, "leader" if kind == "dialogs" else "nofocus")]
-            if kind == "dialogs":
-                opened.insert(0, self.open_x(b"Dialog", f"dialog {opened[0][1]}"))
-                opened[:0] = [self.open_x(b"Dialog of the dialog", f"dialog {opened[0][1]}"),
-                              self.open_x(b"Dialog of the application", f"group {opened[-1][1]}")]
-        else:
-            opened = [self.desk.native.ask(f"open {title.hex()} 320 240")]
-            self.native[title] = opened[0]
-            self.desk.wait(lambda: title.decode() in self.desk.windows()[0], "the window")
-            self.desk.stage(title.decode(), kind)
-        self.desk.wait(lambda: all(t.decode() in self.desk.windows()[0] for t in list(self.native) + list(self.x)),
-                       "the windows")
+    def stage(self, title, kind):
+        self.desk.stage(title.decode(), kind)
+
+    def settle(self):
+        expected = {title.decode() for title in list(self.native) + list(self.x)}
+        self.desk.wait(lambda: set(self.desk.windows()[0]) == expected, "the windows")
         self.desk.settle()
-        return opened
-
-    def open_x(self, title, extra):
-        window = self.desk.x.ask(f"open 150 120 300 200 mapped {extra}")
-        self.desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
-        self.x[title] = window
-        return ("x", window)
-
-    def close_window(self, window):
-        kind, opened = window if window[0] == "x" else ("native", window)
-        self.desk.x.ask(f"destroy {opened}") if kind == "x" else self.desk.native.ask(f"close {opened}")
-        closed = [title for windows in (self.native, self.x) for title, w in windows.items() if w == opened]
-        for title in closed:
-            self.native.pop(title, None) if kind == "native" else self.x.pop(title, None)
-        self.desk.wait(lambda: not any(t.decode() in self.desk.windows()[0] for t in closed), "the window to close")
 
     def where(self, title):
         return self.desk.windows()[0][title.decode()][:4]

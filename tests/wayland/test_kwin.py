@@ -28,7 +28,7 @@ import kwin_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = ROOT = None
 
 
-class TopleftOnKWin(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAsItIs):
+class TopleftOnKWin(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = kwin_desktop.KWinDesktop(NATIVE, XPROGRAM, root=ROOT)
@@ -71,33 +71,15 @@ class TopleftOnKWin(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAs
     def pause_corner(self):
         return self.desk.placement_area()[:2]
 
-    def open_situation(self, kind, title):
-        if kind in ("no focus", "dialogs"):
-            opened = [self.open_x(title, "leader" if kind == "dialogs" else "nofocus")]
-            if kind == "dialogs":
-                opened.insert(0, self.open_x(b"Dialog", f"dialog {opened[0][1]}"))
-                opened[:0] = [self.open_x(b"Dialog of the dialog", f"dialog {opened[0][1]}"),
-                              self.open_x(b"Dialog of the application", f"group {opened[-1][1]}")]
-        else:
-            opened = [self.desk.native.ask(f"open {title.hex()} 320 240")]
-            self.native[title.decode()] = opened[0]
-            self.desk.stage(title.decode(), kind)
-        self.desk.wait(lambda: all(t in self.desk.windows() for t in list(self.native) + list(self.x)), "the windows")
+    def name(self, title):
+        return title.decode()
+
+    def stage(self, title, kind):
+        self.desk.stage(title.decode(), kind)
+
+    def settle(self):
+        self.desk.wait(lambda: {t for t in self.desk.windows() if t} == set(self.native) | set(self.x), "the windows")
         self.desk.settle()
-        return opened
-
-    def open_x(self, title, extra):
-        window = self.desk.x.ask(f"open 150 120 300 200 mapped {extra}")
-        self.desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
-        self.x[title.decode()] = window
-        return ("x", window)
-
-    def close_window(self, window):
-        kind, opened = window if window[0] == "x" else ("native", window)
-        self.desk.x.ask(f"destroy {opened}") if kind == "x" else self.desk.native.ask(f"close {opened}")
-        for windows in (self.native, self.x):
-            for title in [title for title, w in windows.items() if w == opened]:
-                del windows[title]
 
     def where(self, title):
         return self.desk.windows()[title.decode()][:4]

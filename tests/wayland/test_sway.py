@@ -19,7 +19,7 @@ import sway_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = None
 
 
-class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAsItIs):
+class TopleftOnSway(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
         cls.desk = desk = sway_desktop.SwayDesktop(
@@ -75,35 +75,15 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAs
     def pause_corner(self):
         return (0, 0)
 
-    def open_situation(self, kind, title):
-        if kind in ("on top", "maximised"):
-            self.skipTest({"on top": "sway keeps no window always on top",
-                           "maximised": "sway maximises no window: it tiles them"}[kind])
-        if kind == "elsewhere":
-            self.desk.command("workspace 3")
-            self.native[title] = self.desk.native.ask(f"open {title.hex()} 320 240")
-            self.desk.command("workspace 1")
-            return [self.native[title]]
-        opened = [self.open_x(title, "leader" if kind == "dialogs" else "nofocus")]
-        if kind == "dialogs":
-            opened.insert(0, self.open_x(b"Dialog", f"dialog {opened[0][1]}"))
-            opened[:0] = [self.open_x(b"Dialog of the dialog", f"dialog {opened[0][1]}"),
-                          self.open_x(b"Dialog of the application", f"group {opened[-1][1]}")]
+    LACKING = {"on top": "sway keeps no window always on top", "maximised": "sway maximises no window: it tiles them"}
+
+    def stage(self, title, kind):  # elsewhere: on another workspace, focused there last
+        for command in ("move to workspace 3", "focus"):
+            self.desk.command(f"[app_id={self.native[title]}] {command}")
+        self.desk.command("workspace 1")
+
+    def settle(self):
         self.desk.settle()
-        return opened
-
-    def open_x(self, title, extra):
-        window = self.desk.x.ask(f"open 150 120 300 200 mapped {extra}")
-        self.desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
-        self.x[title] = window
-        return ("x", window)
-
-    def close_window(self, window):
-        kind, opened = window if window[0] == "x" else ("native", window)
-        self.desk.x.ask(f"destroy {opened}") if kind == "x" else self.desk.native.ask(f"close {opened}")
-        for windows in (self.native, self.x):
-            for title in [title for title, w in windows.items() if w == opened]:
-                del windows[title]
 
     def listing(self):
         run = subprocess.run([TOPLEFT], env=self.desk.env, input=b"", capture_output=True, timeout=60)
@@ -144,7 +124,9 @@ class TopleftOnSway(unittest.TestCase, desktop.AnswerAfterAPause, desktop.SeenAs
 
     def test_an_x11_title_in_latin1_is_listed_in_utf8(self):
         # Older X11 programs title their windows in Latin-1, and sway passes the bytes on as they are.
-        window = self.open_x(b"Caf\xe9 na\xefve", "")[1]
+        latin1 = b"Caf\xe9 na\xefve"
+        window = self.x[latin1] = self.desk.x.ask("open 150 120 300 200 mapped")
+        self.desk.x.ask(f"title {window} WM_NAME STRING 8 {latin1.hex()}")
         try:
             self.desk.wait(lambda: self.desk.where(window=window), "the window")
             self.assertIn("Café naïve".encode(), self.listing())

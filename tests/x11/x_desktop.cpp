@@ -16,7 +16,6 @@
 //                                          dialog of the whole application whose group leader is
 //                                          ID; desktop: on that desktop
 //   desktop N                           -> ok       shows desktop N, as a pager asks
-//   above A B                           -> 1 when A (its frame) is stacked above B, else 0
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
@@ -610,15 +609,6 @@ int main(int argc, char** argv)
             std::uint32_t desktop;
             words >> desktop;
             SendToManager(Screen->root, "_NET_CURRENT_DESKTOP", {desktop, XCB_CURRENT_TIME});
-        } else if (command == "above") {
-            xcb_window_t upper, lower;
-            words >> upper >> lower;
-            Freed<xcb_query_tree_reply_t> tree{
-                xcb_query_tree_reply(Connection, xcb_query_tree(Connection, Screen->root), nullptr)};
-            const xcb_window_t* children = xcb_query_tree_children(tree.reply);
-            const xcb_window_t* end = children + xcb_query_tree_children_length(tree.reply);
-            reply = std::find(children, end, TopLevelOf(upper)) > std::find(children, end, TopLevelOf(lower)) ? "1"
-                                                                                                               : "0";
         } else if (command == "destroy") {
             xcb_window_t window;
             words >> window;
