@@ -213,7 +213,7 @@ int Serve()
     Open("Fixture twin", 370, 280, 240, 150, SW_SHOWNOACTIVATE);
     Open("Fixture refuses", 390, 300, 250, 160, SW_SHOWNOACTIVATE, "WineDesktopRefusing");
     Open("Fixture shifts", 400, 310, 260, 170, SW_SHOWNOACTIVATE, "WineDesktopShifting");
-    Partner = Open("Fixture partner", 600, 500, 150, 100, SW_SHOWNOACTIVATE);
+    Partner = Open("Fixture partner", 100, 100, 150, 100, SW_SHOWNOACTIVATE); // over the corner
     Open("Fixture stays under", 410, 320, 270, 180, SW_SHOWNOACTIVATE, "WineDesktopStayingUnder");
     ShowWindow(Open("Fixture seen then minimised", 420, 330, 280, 190, SW_SHOWNORMAL), SW_MINIMIZE);
     HungWindowOpen = CreateEventA(nullptr, TRUE, FALSE, nullptr);
