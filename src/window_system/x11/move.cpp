@@ -126,6 +126,7 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
     if (desktop.managerRunning && MaximisedCorner(seen)) {
         target.left = seen.Left();
         target.top = seen.Top();
+        target.place = false;
     }
     // A window already where it must be needs nothing of the manager; whether what lies above it
     // may stay there is looked into only then.

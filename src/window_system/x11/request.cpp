@@ -91,10 +91,10 @@ std::string I3Command(xcb_window_t client, const Seen& seen, const Target& targe
         std::to_string(target.top - seen.ShadowTop() - correctY) + " px" + (target.raise ? ", focus" : "");
 }
 
-} // namespace
-
-std::string Ask(Display& x, Way way, int round, xcb_window_t client, const Desktop& desktop, const Seen& seen,
-                const Target& target, const Correction& correct, i3ipc::Connection* i3)
+// Asks for the window's place and size in the given way; the desktop's refusal in the words of
+// the message, or the empty text.
+std::string AskPlace(Display& x, Way way, xcb_window_t client, const Desktop& desktop, const Seen& seen,
+                     const Target& target, const Correction& correct, i3ipc::Connection* i3)
 {
     std::string refusal;
     const int askedWidth = target.width - correct.width, askedHeight = target.height - correct.height;
@@ -137,6 +137,21 @@ std::string Ask(Display& x, Way way, int round, xcb_window_t client, const Deskt
         break;
     }
     }
+    return refusal;
+}
+
+} // namespace
+
+std::string Ask(Display& x, Way way, int round, xcb_window_t client, const Desktop& desktop, const Seen& seen,
+                const Target& target, const Correction& correct, i3ipc::Connection* i3)
+{
+    // A window kept as it is (maximised) is asked to go nowhere, as a manager may take a request
+    // for its own place as one to leave that state: it is raised as any other.
+    std::string refusal;
+    if (target.place)
+        refusal = AskPlace(x, way, client, desktop, seen, target, correct, i3);
+    else if (target.raise && way == Way::Icccm)
+        Raise(x, client);
     if (target.raise && way != Way::I3) {
         if (desktop.activate && (round == 0 || !seen.active))
             xcb_ewmh_request_change_active_window(&x.ewmh, x.screenNumber, client, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER,

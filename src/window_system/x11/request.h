@@ -19,6 +19,7 @@ struct Target {
     bool raise;
     bool viewable; // a window the manager had taken on must be seen afterwards
     bool active;
+    bool place = true; // false for a window that stays where it is, only raised
 };
 
 enum class Way {
