@@ -127,7 +127,8 @@ std::optional<Window> Move(std::uint64_t id, int x, int y)
     const bool read = called >= 0 && ReadWindows(reply, windows);
     sd_bus_message_unref(reply);
     sd_bus_error_free(&error);
-    // The windows as the move left them are what the listing knows from now on.
+    // The window as the move left it, and those above it, are what the listing knows from now on:
+    // all a question about the moved window asked at once needs.
     if (read) {
         Last.windows = std::move(windows);
         LastRead = Clock::now();

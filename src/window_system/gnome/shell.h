@@ -47,8 +47,8 @@ BOOL List();
 const Desk* Recent();
 
 // Asks the extension to move the window's frame to (x, y), show, raise and focus it; what it
-// became, or nothing with the reason in the last error (the window gone, no answer). The windows
-// as the move left them are the listing from then on.
+// became, or nothing with the reason in the last error (the window gone, no answer). The window
+// and those above it, as the move left them, are the listing from then on.
 std::optional<Window> Move(std::uint64_t id, int x, int y);
 
 inline HWND HandleOf(std::uint64_t id) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(id)); }

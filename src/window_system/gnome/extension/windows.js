@@ -67,7 +67,8 @@ const TopleftService = class {
     }
 
     // Shown again if minimised, moved as a program's request (Mutter's constraints apply), raised
-    // and focused with the current time; the answer is every window as the move left them.
+    // and focused with the current time; the answer is the window as the move left it and every
+    // window then above it, topmost first.
     MoveAsync(parameters, invocation) {
         const [id, x, y] = parameters;
         if (typeof id !== 'bigint' && typeof id !== 'number' || !Number.isInteger(x) || !Number.isInteger(y)) {
@@ -85,8 +86,9 @@ const TopleftService = class {
         window.move_frame(false, x, y);
         window.raise();
         window.activate(time);
+        const windows = topleftWindows();
         invocation.return_value(new GLib.Variant('(a(tsiiiibbbitib))',
-            [topleftWindows().map(topleftDescribe).filter(w => w)]));
+            [windows.slice(0, windows.indexOf(window) + 1).map(topleftDescribe).filter(w => w)]));
     }
 };
 
