@@ -2,12 +2,9 @@
 // an X11 run without i3, or one on GNOME, never loads it. What simdjson's header leaves to the
 // library is two calls; they are defined here, reaching the library loaded at run time. A
 // library that cannot be loaded ends the run with one line.
-#include <dlfcn.h>
-
-#include <cstdio>
-#include <cstdlib>
-
 #include <simdjson.h>
+
+#include "window_system/loading.h"
 
 namespace {
 
@@ -20,7 +17,7 @@ const Library& Loaded()
 {
     static const Library library = [] {
         Library loaded{};
-        if (void* handle = dlopen(TOPLEFT_SIMDJSON_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+        if (void* handle = LoadLibrary(TOPLEFT_SIMDJSON_LIBRARY)) {
             // The names as the C++ ABI gives them to simdjson::get_active_implementation() and
             // simdjson::validate_utf8(const char*, size_t).
             loaded.activeImplementation = reinterpret_cast<decltype(loaded.activeImplementation)>(
@@ -28,12 +25,8 @@ const Library& Loaded()
             loaded.validateUtf8 =
                 reinterpret_cast<decltype(loaded.validateUtf8)>(dlsym(handle, "_ZN8simdjson13validate_utf8EPKcm"));
         }
-        if (!loaded.activeImplementation || !loaded.validateUtf8) {
-            const char* why = dlerror();
-            std::fprintf(stderr, "topleft: %s, which reads the desktop's answers, cannot be loaded%s%s.\n",
-                         TOPLEFT_SIMDJSON_LIBRARY, why ? ": " : "", why ? why : "");
-            std::exit(1);
-        }
+        if (!loaded.activeImplementation || !loaded.validateUtf8)
+            CannotLoad(TOPLEFT_SIMDJSON_LIBRARY, "which reads the desktop's answers");
         return loaded;
     }();
     return library;

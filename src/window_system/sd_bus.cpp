@@ -2,10 +2,7 @@
 #define TOPLEFT_SD_BUS_LOADER
 #include "window_system/sd_bus.h"
 
-#include <dlfcn.h>
-
-#include <cstdio>
-#include <cstdlib>
+#include "window_system/loading.h"
 
 namespace {
 
@@ -17,7 +14,7 @@ const SdBus& SdBusLibrary()
 {
     static const SdBus library = [] {
         SdBus loaded{};
-        void* handle = dlopen(Library, RTLD_NOW | RTLD_LOCAL);
+        void* handle = LoadLibrary(Library);
         bool found = handle != nullptr;
 #define TOPLEFT_SD_BUS_FIND(name)                                                                                      \
     loaded.name = found ? reinterpret_cast<decltype(loaded.name)>(dlsym(handle, #name)) : nullptr;                     \
@@ -25,12 +22,8 @@ const SdBus& SdBusLibrary()
         TOPLEFT_SD_BUS_CALLS(TOPLEFT_SD_BUS_FIND)
         TOPLEFT_SD_BUS_FIND(sd_bus_object_vtable_format)
 #undef TOPLEFT_SD_BUS_FIND
-        if (!found) {
-            const char* why = dlerror();
-            std::fprintf(stderr, "topleft: %s, through which KDE Plasma and GNOME are reached, cannot be loaded%s%s.\n",
-                         Library, why ? ": " : "", why ? why : "");
-            std::exit(1);
-        }
+        if (!found)
+            CannotLoad(Library, "through which KDE Plasma and GNOME are reached");
         return loaded;
     }();
     return library;
