@@ -648,7 +648,9 @@ class XDesktop:
             "gnome": ["gnome-shell", "--x11"],
         }
         with open(config, "w") as out:
-            out.write("font pango:monospace 8\n" if manager == "i3" else "")
+            # The first line tells i3 the file is of its fourth version: else it converts it, and adds
+            # a bar, whose status program outlives the test.
+            out.write("# i3 config file (v4)\nfont pango:monospace 8\n" if manager == "i3" else "")
         manager_env = self.env
         if manager == "fluxbox":
             # No wallpaper: fluxbox runs fbsetbg, which, finding no program to set one with,
