@@ -45,6 +45,13 @@ std::string PropertyText(const xcb_get_property_reply_t* reply)
             static_cast<std::size_t>(xcb_get_property_value_length(reply))};
 }
 
+bool HasState(const xcb_get_property_reply_t* state, xcb_atom_t wanted)
+{
+    return state && state->format == 32 &&
+        Contains(static_cast<const xcb_atom_t*>(xcb_get_property_value(state)),
+                 static_cast<std::uint32_t>(xcb_get_property_value_length(state) / 4), wanted);
+}
+
 // The layer a manager keeps a window in by its EWMH type and state.
 int LayerOf(Display& x, const xcb_get_property_reply_t* type, const xcb_get_property_reply_t* state)
 {
@@ -63,24 +70,13 @@ int LayerOf(Display& x, const xcb_get_property_reply_t* type, const xcb_get_prop
         if (Contains(atoms, count, e._NET_WM_WINDOW_TYPE_DESKTOP))
             return BelowLayer;
     }
-    if (state && state->format == 32) {
-        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(state));
-        const auto count = static_cast<std::uint32_t>(xcb_get_property_value_length(state) / 4);
-        if (Contains(atoms, count, e._NET_WM_STATE_FULLSCREEN))
-            return FullScreenLayer;
-        if (Contains(atoms, count, e._NET_WM_STATE_ABOVE) || Contains(atoms, count, x.staysOnTop))
-            return AboveLayer;
-        if (Contains(atoms, count, e._NET_WM_STATE_BELOW))
-            return BelowLayer;
-    }
+    if (HasState(state, e._NET_WM_STATE_FULLSCREEN))
+        return FullScreenLayer;
+    if (HasState(state, e._NET_WM_STATE_ABOVE) || HasState(state, x.staysOnTop))
+        return AboveLayer;
+    if (HasState(state, e._NET_WM_STATE_BELOW))
+        return BelowLayer;
     return NormalLayer;
-}
-
-bool HasState(const xcb_get_property_reply_t* state, xcb_atom_t wanted)
-{
-    return state && state->format == 32 &&
-        Contains(static_cast<const xcb_atom_t*>(xcb_get_property_value(state)),
-                 static_cast<std::uint32_t>(xcb_get_property_value_length(state) / 4), wanted);
 }
 
 // The window of a property holding one, such as WM_TRANSIENT_FOR; empty where there is none.
