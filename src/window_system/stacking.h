@@ -17,7 +17,6 @@ enum : int {
     NormalLayer = 2,
     AboveLayer = 4, // keep-above, always on top
     PanelLayer = 5, // docks and panels, the manager's own windows
-    FullScreenLayer = 6, // a full-screen window in the manager's full-screen layer
     OverlayLayer = 7, // notifications, on-screen displays, menus, tooltips
 };
 

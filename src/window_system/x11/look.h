@@ -95,13 +95,38 @@ Look LookAtMove(Display& x, xcb_window_t client);
 
 // What was seen of the window a moment ago, or the look a move starts from.
 Seen Recall(Display& x, xcb_window_t client);
+// Forgets what was seen: the next look is a new one, however soon it comes.
+void ForgetLook();
 
-// The corner the user sees of a window its manager keeps maximised over the free space of its
-// monitor: what lies beyond that space is not seen (icewm keeps a maximised window's border past
-// the screen's edge), so its corner is the free space's. Empty for any other window.
+// The corner the user sees of a window its manager keeps maximised from the corner of the free
+// space of its monitor: what lies beyond that space is not seen (icewm keeps a maximised window's
+// border past the screen's edge), so its corner is the free space's. Empty for any other window.
 std::optional<POINT> MaximisedCorner(const Seen& seen);
 
 // FALSE for a window no look found, with the reason: it has gone, or its server stopped answering.
 BOOL Vanished(Display& x);
+
+// The parts of a look. The desktop (desktop.cpp): its requests sent, then read; the root's
+// children, read for it, are handed on through `keepTree`.
+struct DesktopAsked {
+    xcb_window_t stamp;
+    xcb_get_window_attributes_cookie_t rootAttributes;
+    ManagerCheck check;
+    xcb_get_property_cookie_t supported, i3Socket, wmState, normalHints, hints, protocols, clientList;
+    xcb_query_tree_cookie_t rootTree;
+    xcb_get_property_cookie_t type, state, currentDesktop;
+};
+DesktopAsked AskDesktop(Display& x, xcb_window_t client);
+Desktop ReadDesktop(Display& x, const DesktopAsked& asked, Owned<xcb_query_tree_reply_t>* keepTree = nullptr);
+
+// The windows above the moved one (above.cpp): the first stacked above its frame in the root's
+// children `tree` that the user could see over it, or XCB_NONE where there is none (stacking.h);
+// windows that appeared since the move began (not among `present`) are not looked at. Unless asked
+// to judge, any window above counts. `shownDesktop` is the desktop in view as this look found it.
+xcb_window_t CoveringWindow(Display& x, const xcb_query_tree_reply_t* tree, const Seen& moved, xcb_window_t client,
+                            const Desktop& desktop, std::optional<std::uint32_t> shownDesktop,
+                            const std::vector<xcb_window_t>& present, bool judge);
+// The layer a manager keeps a window in by its EWMH type and state (stacking.h).
+int LayerOf(Display& x, const xcb_get_property_reply_t* type, const xcb_get_property_reply_t* state);
 
 } // namespace x11
