@@ -98,7 +98,9 @@ int Failed(HWND window, DWORD error)
 {
     if (error == ERROR_INVALID_WINDOW_HANDLE)
         return Report(ClosedMessage);
-    if (error == ERROR_TIMEOUT)
+    // The desktop silent, its connection gone, or a move it lets no program make: no fault of
+    // this window's, in the desktop's own words.
+    if (error == ERROR_TIMEOUT || error == ERROR_BROKEN_PIPE || error == ERROR_NOT_SUPPORTED)
         return Report(ErrorText(error) + ".");
     return Report(TitleOf(window) + " could not be moved: " + ErrorText(error) + ".");
 }
@@ -169,6 +171,7 @@ int PlaceWindow(HWND window)
     RECT before;
     if (!GetWindowRect(window, &before))
         return Failed(window, GetLastError());
+    const bool wasMaximised = IsZoomed(window);
 
     const Corner corner = TargetCorner();
     const BOOL moved =
@@ -176,7 +179,7 @@ int PlaceWindow(HWND window)
     const DWORD moveError = moved ? 0 : GetLastError();
     // A window its program hides was moved, and stays hidden as its program wants: nobody sees
     // it at the corner.
-    if (moveError != ERROR_INVALID_WINDOW_HANDLE && moveError != ERROR_TIMEOUT) {
+    if (moveError != ERROR_INVALID_WINDOW_HANDLE && moveError != ERROR_TIMEOUT && moveError != ERROR_BROKEN_PIPE) {
         if (!IsWindowVisible(window))
             return Report(TitleOf(window) + " is hidden.");
         if (Cloaked(window))
@@ -192,8 +195,11 @@ int PlaceWindow(HWND window)
     if (after.left != corner.x || after.top != corner.y)
         return Report(TitleOf(window) + " is at (" + std::to_string(after.left) + ", " + std::to_string(after.top) +
                       "), not at " + corner.words + ".");
+    // A window maximised before and after fills the free space of its monitor, as large as that
+    // is: moved from another monitor, it has the size of the corner's.
+    const bool maximised = wasMaximised && IsZoomed(window);
     const LONG width = before.right - before.left, height = before.bottom - before.top;
-    if (after.right - after.left != width || after.bottom - after.top != height)
+    if (!maximised && (after.right - after.left != width || after.bottom - after.top != height))
         return Report(TitleOf(window) + " changed size from " + std::to_string(width) + "x" + std::to_string(height) +
                       " to " + std::to_string(after.right - after.left) + "x" +
                       std::to_string(after.bottom - after.top) + ".");

@@ -67,7 +67,8 @@ struct RECT {
 // The reasons a call fails, as GetLastError gives them.
 #define ERROR_ACCESS_DENIED 5U // the window manager or compositor did not do what was asked
 #define ERROR_INVALID_DATA 13U // its answer could not be read
-#define ERROR_NOT_SUPPORTED 50U // it does not offer what the backend needs
+#define ERROR_BROKEN_PIPE 109U // it closed the connection
+#define ERROR_NOT_SUPPORTED 50U // it does not offer what the backend needs, or what the move asks
 #define ERROR_INVALID_WINDOW_HANDLE 1400U // the window has gone
 #define ERROR_TIMEOUT 1460U // the window manager or compositor did not answer in time
 
@@ -131,6 +132,8 @@ BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 // Whether the window is shown: not hidden by its program (on X11, viewable), as the last look at
 // it found.
 BOOL IsWindowVisible(HWND hWnd);
+// Whether the desktop keeps the window maximised (both ways), as the last look at it found.
+BOOL IsZoomed(HWND hWnd);
 // The Desktop Window Manager's attributes; on Linux no desktop cloaks a window (one on another
 // workspace is brought into view by the move, or the move says it was not), so E_NOTIMPL.
 typedef long HRESULT;

@@ -60,6 +60,13 @@ BOOL IsWindowVisible(HWND hWnd)
     return window && !window->minimised;
 }
 
+BOOL IsZoomed(HWND hWnd)
+{
+    const Desk* desk = Recent();
+    const Window* window = desk ? desk->Find(IdOf(hWnd)) : nullptr;
+    return window && window->maximised;
+}
+
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
 {
     const Desk* desk = Recent();

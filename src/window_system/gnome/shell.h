@@ -19,7 +19,7 @@ struct Window {
     std::uint64_t id = 0; // Mutter's, which is also the handle
     std::string title;
     int x = 0, y = 0, width = 0, height = 0; // the frame
-    bool minimised = false, focused = false;
+    bool minimised = false, focused = false, maximised = false; // maximised: both ways
     bool shown = false; // on the workspace in view, not minimised
     int layer = 0; // Mutter's
     std::uint64_t dialogOf = 0; // the window it is a dialog of, 0 for none

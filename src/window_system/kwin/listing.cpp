@@ -179,6 +179,14 @@ BOOL IsWindowVisible(HWND hWnd)
     return window && window->shown;
 }
 
+BOOL IsZoomed(HWND hWnd)
+{
+    if (!ListRecently())
+        return FALSE;
+    const Window* window = Find(hWnd);
+    return window && window->maximised;
+}
+
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags)
 {
     if (!ListRecently())

@@ -32,6 +32,7 @@ struct Window {
     std::string title;
     int x = 0, y = 0, width = 0, height = 0; // its frame
     bool shown = false; // not minimised, not hidden, on the virtual desktop in view
+    bool maximised = false; // both ways
 };
 // The windows of the last listing, topmost first.
 extern std::vector<Window> Listed;

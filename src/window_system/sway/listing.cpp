@@ -215,6 +215,9 @@ BOOL IsWindowVisible(HWND hWnd)
     return view && view->visible && !view->hidden;
 }
 
+// sway tiles windows and maximises none.
+BOOL IsZoomed(HWND /*hWnd*/) { return FALSE; }
+
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
     // Right after a move this is the tree that verified it.

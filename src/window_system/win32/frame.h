@@ -30,7 +30,6 @@ struct WINDOWPLACEMENT {
 
 BOOL IsWindow(HWND hWnd);
 BOOL IsIconic(HWND hWnd);
-BOOL IsZoomed(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 HWND GetWindow(HWND hWnd, UINT uCmd);
 LONG GetWindowLongA(HWND hWnd, int nIndex);

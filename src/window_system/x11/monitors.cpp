@@ -252,6 +252,11 @@ const std::vector<Monitor>& Monitors()
                           static_cast<LONG>(space.x + space.width), static_cast<LONG>(space.y + space.height)});
         if (!Empty(work))
             monitor.work = work;
+        // A manager whose work area keeps nothing back may not honour panels' struts at all
+        // (Window Maker does not): the panels say what they reserve.
+        if (monitor.work.left == monitor.area.left && monitor.work.top == monitor.area.top &&
+            monitor.work.right == monitor.area.right && monitor.work.bottom == monitor.area.bottom)
+            TakeOffPanels(x, monitors, desktop);
     } else {
         TakeOffPanels(x, monitors, desktop);
     }

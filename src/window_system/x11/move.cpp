@@ -15,6 +15,7 @@
 #include <string>
 
 #include "window_system/last_error.h"
+#include "window_system/x11/properties.h"
 #include "window_system/x11/request.h"
 
 namespace x11 {
@@ -98,6 +99,76 @@ std::string Account(const Seen& seen, const Target& target, const std::string& r
     return "the window manager did not make it the active window";
 }
 
+// Whether the manager keeps the window maximised both ways; empty once it has gone.
+std::optional<bool> Maximised(Display& x, xcb_window_t client)
+{
+    const Owned<xcb_get_property_reply_t> state{
+        xcb_get_property_reply(x.connection, xcb_ewmh_get_wm_state(&x.ewmh, client), nullptr)};
+    if (!state)
+        return std::nullopt;
+    return HasState(state.get(), x.ewmh._NET_WM_STATE_MAXIMIZED_VERT) &&
+        HasState(state.get(), x.ewmh._NET_WM_STATE_MAXIMIZED_HORZ);
+}
+
+// Asks the manager, as a pager does, to maximise the window both ways or to stop, and waits until
+// it has and has gone quiet: it names the state before it has given the window its new frame.
+// False where it has not by `until`.
+bool Maximise(Display& x, xcb_window_t client, bool maximised, Clock::time_point until)
+{
+    xcb_ewmh_request_change_wm_state(&x.ewmh, x.screenNumber, client,
+                                     maximised ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+                                     x.ewmh._NET_WM_STATE_MAXIMIZED_VERT, x.ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
+                                     XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    for (;;) {
+        const Waiting wait;
+        const std::optional<bool> now = Maximised(x, client);
+        if (!now)
+            return false;
+        bool focused = false;
+        if (*now == maximised) {
+            while (AwaitActivity(x, std::min(Clock::now() + Quiet, until), client, focused))
+                ;
+            return Maximised(x, client) == maximised;
+        }
+        if (!AwaitActivity(x, until, client, focused))
+            return false;
+    }
+}
+
+// Set while a maximised window is moved to the corner's monitor, whose own moves go as any other.
+bool MovingMaximised = false;
+
+// A window maximised on another monitor than the corner's goes there as managers move one between
+// monitors: it stops being maximised, is placed at the corner at the size it then has (a window
+// maximised from the start may have no other, and not fit there: the manager keeps it on that
+// monitor all the same), and is maximised again there. The last move raises it and judges what
+// came of it all.
+BOOL MaximiseAtCorner(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, UINT uFlags)
+{
+    Display& x = X();
+    const xcb_window_t client = WindowOf(hWnd);
+    Watch(x, client, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    if (!Maximise(x, client, false, Clock::now() + Limit))
+        return Maximised(x, client) ? Fail(ERROR_ACCESS_DENIED, "the window manager kept it maximised elsewhere")
+                                    : Vanished(x);
+    MovingMaximised = true;
+    ForgetLook();
+    const BOOL placed = x11::SetWindowPos(hWnd, hWndInsertAfter, X_, Y, 0, 0, uFlags | SWP_NOSIZE);
+    const DWORD error = placed ? 0 : GetLastError();
+    BOOL done = FALSE;
+    if (error == ERROR_INVALID_WINDOW_HANDLE || error == ERROR_TIMEOUT) {
+        done = FALSE; // the window gone, or the server silent: nothing more to ask
+    } else if (!Maximise(x, client, true, Clock::now() + Limit)) {
+        done = Maximised(x, client) ? Fail(ERROR_ACCESS_DENIED, "the window manager did not maximise it again")
+                                    : Vanished(x);
+    } else {
+        ForgetLook();
+        done = x11::SetWindowPos(hWnd, hWndInsertAfter, X_, Y, 0, 0, uFlags);
+    }
+    MovingMaximised = false;
+    return done;
+}
+
 } // namespace
 
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy, UINT uFlags)
@@ -122,8 +193,11 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                   false};
     target.active = target.raise && target.viewable && desktop.activate && desktop.focusable;
     // A window its manager keeps maximised over the free space of its monitor is at that
-    // space's corner already: it stays as it is, and is only raised.
-    if (desktop.managerRunning && MaximisedCorner(seen)) {
+    // space's corner already: it stays as it is, and is only raised. Maximised on another
+    // monitor, it is maximised on the corner's instead.
+    if (const std::optional<POINT> corner = desktop.managerRunning ? MaximisedCorner(seen) : std::nullopt) {
+        if ((corner->x != X_ || corner->y != Y) && !MovingMaximised)
+            return MaximiseAtCorner(hWnd, hWndInsertAfter, X_, Y, uFlags);
         target.left = seen.Left();
         target.top = seen.Top();
         target.place = false;
@@ -143,7 +217,9 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
     Watch(x, client, changes | XCB_EVENT_MASK_FOCUS_CHANGE);
     if (seen.frame != client)
         Watch(x, seen.frame, changes);
-    Watch(x, x.root, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    // The root's children as well: a window the manager stacks over this one again says so only
+    // to its own frame's watchers and to the root's.
+    Watch(x, x.root, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
 
     Way first = Way::Direct;
     if (desktop.managerRunning && !desktop.managed)
@@ -169,9 +245,13 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
             correct = {}; // offsets learnt from another way
         refusal = Ask(x, way, round, client, desktop, seen, target, correct, i3 ? &*i3 : nullptr);
 
-        // Watch what the manager does until it has been quiet for a while.
+        // Watch what the manager does until it has been quiet for a while. A manager may undo at
+        // once what it did (Window Maker raises a window over a full-screen one, then the
+        // full-screen one again), and a look can come between: what the first round reached is
+        // looked at once more; from the second, once the manager has kept the window elsewhere,
+        // it must hold until the manager is quiet.
         const Seen before = seen;
-        for (;;) {
+        for (bool confirming = false;;) {
             seen = Observe(x, client, desktop, &present);
             if (!seen.exists)
                 return Vanished(x);
@@ -183,8 +263,12 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                 (focused && seen.activeWindow != XCB_NONE &&
                  !std::binary_search(present.begin(), present.end(), seen.activeWindow) &&
                  !std::binary_search(present.begin(), present.end(), TopLevelOf(x, seen.activeWindow)));
-            if (Reached(seen, target))
+            const bool reached = Reached(seen, target);
+            if (reached && confirming)
                 return TRUE;
+            confirming = reached && round == 0;
+            if (confirming)
+                continue;
             const Clock::time_point quiet = Clock::now() + Quiet;
             if (!AwaitActivity(x, std::min(quiet, deadline), client, focused)) {
                 if (Clock::now() >= quiet && Reached(seen, target, true))
