@@ -167,6 +167,46 @@ std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::
     return written;
 }
 
+namespace {
+
+// The length of the valid UTF-8 character at the start of text, or 0: no overlong forms, no
+// surrogates, nothing past U+10FFFF.
+std::size_t CharacterLength(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+        : lead >= 0xF0 && lead <= 0xF4                                                                            ? 4
+                                                                                                                  : 0;
+    if (length == 0 || length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+    const unsigned char second = length > 1 ? byte(1) : 0x80;
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second > 0x8F))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+std::string Utf8Text(std::string_view text)
+{
+    std::string valid;
+    valid.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (const std::size_t length = CharacterLength(text.substr(i))) {
+            valid.append(text.substr(i, length));
+            i += length;
+        } else {
+            AppendLatin1(valid, static_cast<std::uint8_t>(text[i++]));
+        }
+    }
+    return valid;
+}
+
 Charset CharsetOf(unsigned codePage)
 {
     constexpr unsigned Utf8 = 65001, UsAscii = 20127, Iso8859First = 28591, Iso8859Last = 28605;

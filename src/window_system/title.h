@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct TitleProperty {
     std::uint32_t type; // the property's type atom, compared with the atoms below
@@ -28,6 +29,10 @@ std::size_t DecodeTitle(const TitleProperty& property, const TitleAtoms& atoms, 
 // Copies a UTF-8 title into out the same way: at most limit-1 bytes, never ending inside a
 // character where it was cut, always zero-terminated (for limit > 0), up to any embedded zero.
 std::size_t CopyUtf8Title(const char* text, std::size_t length, char* out, std::size_t limit);
+
+// Text from another program made UTF-8: each byte of no valid UTF-8 character read as Latin-1,
+// as X11's STRING titles are read.
+std::string Utf8Text(std::string_view text);
 
 // How a terminal takes the bytes of a title that are not ASCII.
 enum class Charset {

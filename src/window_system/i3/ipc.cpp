@@ -15,6 +15,8 @@
 
 #include <simdjson.h>
 
+#include "window_system/title.h"
+
 namespace i3ipc {
 
 namespace {
@@ -126,28 +128,12 @@ bool Connection::Send(std::uint32_t type, std::string_view payload, int timeoutM
 
 namespace {
 
-// Text that is not UTF-8 made so, each byte of no valid character read as Latin-1, as X11's
-// STRING titles are read: sway passes on the title bytes an X11 program gave, and a JSON parser
-// refuses the whole answer for one string that is not UTF-8.
+// Text that is not UTF-8 made so (title.h): sway passes on the title bytes an X11 program gave,
+// and a JSON parser refuses the whole answer for one string that is not UTF-8.
 void MakeUtf8(std::string& text)
 {
-    if (simdjson::validate_utf8(text.data(), text.size()))
-        return;
-    std::string valid;
-    valid.reserve(text.size() + text.size() / 4 + simdjson::SIMDJSON_PADDING);
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const std::size_t length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
-        if (length > 0 && i + length <= text.size() && simdjson::validate_utf8(text.data() + i, length)) {
-            valid.append(text, i, length);
-            i += length;
-        } else {
-            valid.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-            valid.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-            ++i;
-        }
-    }
-    text = std::move(valid);
+    if (!simdjson::validate_utf8(text.data(), text.size()))
+        text = Utf8Text(text);
 }
 
 } // namespace
