@@ -1,8 +1,10 @@
 // The Linux backends, each its own set of the window-system calls, and what the selector needs
-// to choose between them. Only the selector (linux.cpp) calls these directly.
+// to choose between them. Only the selector (linux.cpp) calls these directly, and the
+// foreign-toplevel backend, which places an X11 program's window through the X11 one.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "window_system/window_system.h"
 
@@ -14,8 +16,13 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 BOOL IsWindowVisible(HWND hWnd);
+BOOL IsZoomed(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
+// The windows a compositor's toplevel of this title (as the listing gives titles) and program (a
+// WM_CLASS instance or class; empty for none) may stand for: those the manager keeps, shown or
+// minimised.
+std::vector<HWND> WindowsNamed(const char* title, const char* program);
 } // namespace x11
 
 namespace sway {
@@ -26,6 +33,7 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 BOOL IsWindowVisible(HWND hWnd);
+BOOL IsZoomed(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace sway
@@ -38,6 +46,7 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 BOOL IsWindowVisible(HWND hWnd);
+BOOL IsZoomed(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace kwin
@@ -57,6 +66,25 @@ int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
 BOOL IsWindowVisible(HWND hWnd);
+BOOL IsZoomed(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
 } // namespace gnome
+
+namespace foreign_toplevel {
+enum class Reach {
+    None, // no compositor, or one that does not offer the protocol
+    Toplevel, // a compositor that offers it
+    Silent, // one that did not answer, or closed the connection: the reason is the last error
+};
+// Connects to the Wayland compositor of WAYLAND_DISPLAY, and to XWayland where it runs one.
+Reach Connect();
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, RECT* lpRect);
+BOOL IsWindowVisible(HWND hWnd);
+BOOL IsZoomed(HWND hWnd);
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
+BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
+} // namespace foreign_toplevel

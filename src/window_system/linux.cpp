@@ -1,8 +1,8 @@
 // The Linux window system: the desktop is only known at run time, so the backend that answers
 // the calls is chosen once, on the first call, from the session: sway's IPC where SWAYSOCK names
 // a socket that answers; on a Wayland session, KWin's scripting where the session bus has KWin,
-// topleft's GNOME Shell extension where it has GNOME Shell; else X11. With none to reach, the
-// program ends with one line.
+// topleft's GNOME Shell extension where it has GNOME Shell, the foreign-toplevel protocol where
+// the compositor offers it; else X11. With none to reach, the program ends with one line.
 #include <langinfo.h>
 #include <locale.h>
 #include <unistd.h>
@@ -18,13 +18,15 @@
 
 namespace {
 
-enum class Backend { X11, Sway, KWin, Gnome };
+enum class Backend { X11, Sway, KWin, Gnome, ForeignToplevel };
 
 std::string Variable(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
 }
+
+[[noreturn]] void Unlisted(const char* desktop, bool named = false);
 
 Backend Choose()
 {
@@ -42,6 +44,12 @@ Backend Choose()
                      "topleft: GNOME Shell shows other programs only its X11 windows unless topleft's extension "
                      "is on: run \"gnome-extensions enable %s\" and log in again.\n",
                      gnome::ExtensionUuid);
+    const foreign_toplevel::Reach toplevels =
+        wayland && gnomeShell == gnome::Reach::NoShell ? foreign_toplevel::Connect() : foreign_toplevel::Reach::None;
+    if (toplevels == foreign_toplevel::Reach::Toplevel)
+        return Backend::ForeignToplevel;
+    if (toplevels == foreign_toplevel::Reach::Silent)
+        Unlisted("the Wayland compositor", true);
     if (x11::Connect()) {
         // Under another Wayland compositor the X display is XWayland's, which shows only the
         // windows of X11 programs.
@@ -64,13 +72,15 @@ Backend Chosen()
     return chosen;
 }
 
-// One line for a desktop that was reached but did not list its windows: what it lacks, or what
-// it answered that cannot be read, where the backend says so; else that it did not answer.
-[[noreturn]] void Unlisted(const char* desktop)
+// One line for a desktop that was reached but did not list its windows: what it lacks, what it
+// answered that cannot be read, or that it closed the connection, where the backend says so; else
+// that it did not answer, in the backend's words where it names the desktop (`named`).
+[[noreturn]] void Unlisted(const char* desktop, bool named)
 {
     const DWORD error = GetLastError();
     char text[256] = "";
-    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_DATA)
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_DATA || error == ERROR_BROKEN_PIPE ||
+        (error == ERROR_TIMEOUT && named))
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, text, sizeof text, nullptr);
     if (text[0])
         std::fprintf(stderr, "topleft: %s.\n", text);
@@ -97,6 +107,10 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         if (!gnome::EnumWindows(lpEnumFunc, lParam))
             Unlisted("GNOME Shell");
         break;
+    case Backend::ForeignToplevel:
+        if (!foreign_toplevel::EnumWindows(lpEnumFunc, lParam))
+            Unlisted("the Wayland compositor", true);
+        break;
     case Backend::X11:
         if (!x11::EnumWindows(lpEnumFunc, lParam))
             Unlisted("the X server");
@@ -114,6 +128,8 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         return kwin::call(__VA_ARGS__);                                                                                \
     case Backend::Gnome:                                                                                               \
         return gnome::call(__VA_ARGS__);                                                                               \
+    case Backend::ForeignToplevel:                                                                                     \
+        return foreign_toplevel::call(__VA_ARGS__);                                                                    \
     case Backend::X11:                                                                                                 \
         break;                                                                                                         \
     }                                                                                                                  \
@@ -132,6 +148,8 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect) { TOPLEFT_DISPATCH(GetWindowRect, hWnd, lpRect); }
 
 BOOL IsWindowVisible(HWND hWnd) { TOPLEFT_DISPATCH(IsWindowVisible, hWnd); }
+
+BOOL IsZoomed(HWND hWnd) { TOPLEFT_DISPATCH(IsZoomed, hWnd); }
 
 HRESULT DwmGetWindowAttribute(HWND /*hwnd*/, DWORD /*dwAttribute*/, void* /*pvAttribute*/, DWORD /*cbAttribute*/)
 {
