@@ -13,8 +13,10 @@ import shutil
 import subprocess
 import sys
 
-# What each root holds beyond the minimal base: KWin and GNOME Shell, with what runs them here.
-PACKAGES = ["kwin-wayland", "xwayland", "qt6-wayland", "dbus-daemon", "gnome-shell", "gjs", "libglib2.0-bin"]
+# What each root holds beyond the minimal base: KWin, GNOME Shell and labwc, with what runs them here,
+# and wlrctl, a client of the protocol labwc offers other programs.
+PACKAGES = ["kwin-wayland", "xwayland", "qt6-wayland", "dbus-daemon", "gnome-shell", "gjs", "libglib2.0-bin", "labwc",
+            "wlrctl"]
 # Suites whose root may be impossible to make for a while (Debian testing in a transition): a test
 # that needs one is then skipped, with the reason, rather than failed.
 MOVING_SUITES = ("forky",)

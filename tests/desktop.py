@@ -652,14 +652,17 @@ class XDesktop:
             # a bar, whose status program outlives the test.
             out.write("# i3 config file (v4)\nfont pango:monospace 8\n" if manager == "i3" else "")
         manager_env = self.env
-        if manager == "fluxbox":
+        if manager in ("fluxbox", "wmaker"):
             # No wallpaper: fluxbox runs fbsetbg, which, finding no program to set one with,
-            # opens a window to say so, and that window takes the focus a moment later.
+            # opens a window to say so, and that window takes the focus a moment later; Window
+            # Maker's wmsetbg, started with it, has been seen to wait for the server while Window
+            # Maker held a grab waiting for it, which stopped the desktop for good.
             tools = os.path.join(self.folder, "bin")
             os.mkdir(tools)
-            with open(os.path.join(tools, "fbsetbg"), "w") as out:
+            setter = os.path.join(tools, "fbsetbg" if manager == "fluxbox" else "wmsetbg")
+            with open(setter, "w") as out:
                 out.write("#!/bin/sh\nexit 0\n")
-            os.chmod(os.path.join(tools, "fbsetbg"), 0o755)
+            os.chmod(setter, 0o755)
             manager_env = dict(self.env, PATH=tools + os.pathsep + self.env.get("PATH", ""))
         self.started.append(subprocess.Popen(commands[manager], env=manager_env, **quiet))
         # Ready once it takes on a window: announcing itself comes earlier.

@@ -8,7 +8,8 @@
 //                                          L, R, T, B pixels around its frame (_GTK_FRAME_EXTENTS);
 //                                          panel: a dock reserving N pixels along the top or left
 //                                          edge of the screen, over its own stretch of that edge;
-//                                          #RRGGBB: its colour (white otherwise), 24-bit screen;
+//                                          #RRGGBB: its colour (otherwise one of its own, unlike
+//                                          any other window's here), 24-bit screen;
 //                                          nofocus: it takes no input and offers no WM_TAKE_FOCUS
 //                                          (a clock); above, fullscreen, maximised: it asks for
 //                                          that state as it is mapped; dialog: a dialog of window
@@ -16,6 +17,7 @@
 //                                          dialog of the whole application whose group leader is
 //                                          ID; desktop: on that desktop
 //   desktop N                           -> ok       shows desktop N, as a pager asks
+//   maximise ID                         -> ok       asks the manager to maximise it, as a pager does
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
 //                                                   64x48 on a grid of 80 pixels
@@ -32,6 +34,9 @@
 //                                          that keeps it, or, where none is named, holding the
 //                                          keyboard focus; SHOWN 1 if it is viewable;
 //                                          "gone" once it has gone
+//   seen ID                             -> 1 when the screen shows the window's own colour 10 pixels
+//                                          inside its corner (read off the root: no compositor
+//                                          stands between), else 0
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   redirect                            -> 1 when any window manager is running, else 0
 //   probe                               -> 1 when a window mapped now is taken on by the window
@@ -148,6 +153,28 @@ void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10, int pa
         std::this_thread::sleep_for(std::chrono::milliseconds(step));
 }
 
+// Whether the manager names the window in its client list; true where it keeps none.
+bool Listed(xcb_window_t window)
+{
+    Freed<xcb_get_property_reply_t> list{xcb_get_property_reply(
+        Connection, xcb_get_property(Connection, 0, Screen->root, Atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 1 << 20),
+        nullptr)};
+    if (!list || list.reply->type == XCB_NONE)
+        return true;
+    const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list.reply));
+    const int count = xcb_get_property_value_length(list.reply) / 4;
+    return std::find(windows, windows + count, window) != windows + count;
+}
+
+// Waits until a manager that keeps a client list names the window there: fluxbox does so a
+// moment after it has taken the window on, and a listing made meanwhile takes its frame for one of
+// its own.
+void AwaitListed(xcb_window_t window)
+{
+    for (int i = 0; i < 200 && !Listed(window); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type, const std::vector<xcb_atom_t>& values)
 {
     xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, Atom(property), type, 32,
@@ -253,8 +280,10 @@ xcb_window_t Open(int x, int y, int width, int height, const Options& options)
     if (state != "hidden")
         xcb_map_window(Connection, window);
     xcb_flush(Connection);
-    if (state != "hidden" && managed)
+    if (state != "hidden" && managed) {
         AwaitState(window, XCB_ICCCM_WM_STATE_NORMAL);
+        AwaitListed(window);
+    }
     if (state == "iconic" && managed) {
         // Minimised the way programs minimise themselves; a manager that does not (i3) leaves it.
         xcb_client_message_event_t change{};
@@ -401,6 +430,37 @@ std::string Where(xcb_window_t window)
     return out.str();
 }
 
+// A colour no other window opened here has: successive multiples of an odd number, which differ
+// in their low 24 bits up to 2^24 windows.
+std::uint32_t OwnColour()
+{
+    static std::uint32_t opened = 0;
+    return (++opened * 0x2F1B07U) & 0xFFFFFFU;
+}
+
+std::map<xcb_window_t, std::uint32_t> Colours; // of the windows opened on command
+
+// Whether the screen shows the window's colour just inside its corner.
+bool Seen(xcb_window_t window)
+{
+    const auto colour = Colours.find(window);
+    Freed<xcb_translate_coordinates_reply_t> origin{xcb_translate_coordinates_reply(
+        Connection, xcb_translate_coordinates(Connection, window, Screen->root, 10, 10), nullptr)};
+    if (colour == Colours.end() || !origin || origin->dst_x < 0 || origin->dst_y < 0 ||
+        origin->dst_x >= Screen->width_in_pixels || origin->dst_y >= Screen->height_in_pixels)
+        return false;
+    Freed<xcb_get_image_reply_t> image{xcb_get_image_reply(
+        Connection,
+        xcb_get_image(Connection, XCB_IMAGE_FORMAT_Z_PIXMAP, Screen->root, origin->dst_x, origin->dst_y, 1, 1,
+                      0xFFFFFFFFU),
+        nullptr)};
+    if (!image || xcb_get_image_data_length(image.reply) < 3)
+        return false;
+    const std::uint8_t* pixel = xcb_get_image_data(image.reply); // 24-bit depth: blue, green, red
+    const std::uint32_t shown = pixel[0] | (pixel[1] << 8) | (static_cast<std::uint32_t>(pixel[2]) << 16);
+    return shown == (colour->second & 0xFFFFFFU);
+}
+
 bool InputClosed()
 {
     pollfd input{0, POLLIN, 0};
@@ -545,7 +605,7 @@ int main(int argc, char** argv)
             words >> x >> y >> width >> height >> state;
             Options options;
             options.state = state;
-            options.colour = Screen->white_pixel;
+            options.colour = OwnColour();
             while (words >> option) {
                 if (option == "static") {
                     options.staticGravity = true;
@@ -575,7 +635,9 @@ int main(int argc, char** argv)
                     words >> options.desktop;
                 }
             }
-            reply = std::to_string(Open(x, y, width, height, options));
+            const xcb_window_t window = Open(x, y, width, height, options);
+            Colours[window] = options.colour;
+            reply = std::to_string(window);
         } else if (command == "title") {
             xcb_window_t window;
             std::string property, type, hex;
@@ -609,6 +671,11 @@ int main(int argc, char** argv)
             std::uint32_t desktop;
             words >> desktop;
             SendToManager(Screen->root, "_NET_CURRENT_DESKTOP", {desktop, XCB_CURRENT_TIME});
+        } else if (command == "maximise") {
+            xcb_window_t window;
+            words >> window;
+            SendToManager(window, "_NET_WM_STATE",
+                          {1, Atom("_NET_WM_STATE_MAXIMIZED_VERT"), Atom("_NET_WM_STATE_MAXIMIZED_HORZ"), 2});
         } else if (command == "destroy") {
             xcb_window_t window;
             words >> window;
@@ -617,6 +684,10 @@ int main(int argc, char** argv)
             xcb_window_t window;
             words >> window;
             reply = Where(window);
+        } else if (command == "seen") {
+            xcb_window_t window;
+            words >> window;
+            reply = Seen(window) ? "1" : "0";
         } else if (command == "clients") {
             Freed<xcb_get_property_reply_t> list{xcb_get_property_reply(
                 Connection,
