@@ -32,6 +32,12 @@ constexpr milliseconds Limit{3000};
 constexpr milliseconds Quiet{120};
 constexpr int Rounds = 4;
 
+// A deadline of the move begun at `start`, never past the limit of the whole move.
+Clock::time_point Bounded(Clock::time_point deadline, Clock::time_point start)
+{
+    return std::min(deadline, start + Limit);
+}
+
 // Whether the window is where the move wants it. Once the manager has been quiet a while, a
 // window with the keyboard's focus while the manager names no window active is active all the same
 // (openbox has been seen to leave it so); sooner, that may be a manager on its way to naming
@@ -275,13 +281,13 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                     return TRUE;
                 break;
             }
-            deadline = std::clamp(Clock::now() + Quiet, deadline, start + Limit);
+            deadline = Bounded(std::max(Clock::now() + Quiet, deadline), start);
         }
         // A correction that put the window above or left of the corner is taken back in one
         // more round, whatever the time.
         if ((seen.Left() < target.left && correct.x > 0) || (seen.Top() < target.top && correct.y > 0)) {
             overshot = true;
-            deadline = std::max(deadline, Clock::now() + Patience);
+            deadline = Bounded(std::max(deadline, Clock::now() + Patience), start);
         }
         if (Clock::now() >= deadline)
             break;
