@@ -482,10 +482,17 @@ class SeenAsItIs:
     suite's TestCase beside AnswerAfterAPause, whose hooks it uses. The chosen window ends at the
     corner, as large as it was, with exit status 0, though a window on another workspace was used
     last ("elsewhere"), an always-on-top window lies over the corner ("on top"), it takes no focus
-    ("no focus"), its dialogs and theirs stay above it ("dialogs") or it is maximised. The suite
-    provides open_situation(kind, title), which opens the window of that title making the
-    situation (and its dialogs) and returns what close_window takes for each, or raises SkipTest
-    saying why the desktop has no such thing; and where(title): (x, y, width, height, ...)."""
+    ("no focus"), its dialogs and theirs stay above it ("dialogs") or it is maximised. With a video
+    full screen over it ("full screen"; "full screen, no focus" for a window that takes none), the
+    run ends with exit status 0 only where the screen shows the window at the corner, and with 1,
+    naming the video, only where it does not. The suite provides open_situation(kind, title),
+    which opens the window of that title making the situation (and its dialogs, or the video,
+    titled "Movie") and returns what close_window takes for each, or raises SkipTest saying why
+    the desktop has no such thing; where(title): (x, y, width, height, ...); and shows(title):
+    whether the screen shows the window (where it cannot be read, the desktop's own stacking)."""
+    # Why a focused window stays under a full-screen one here, on a desktop that keeps it above by
+    # design; None where focus brings a window above it.
+    FULL_SCREEN_KEPT_ABOVE = None
 
     def assert_moved_despite(self, kind, title, chosen=None):
         chosen = chosen or title
@@ -516,6 +523,58 @@ class SeenAsItIs:
 
     def test_a_maximised_window(self):
         self.assert_moved_despite("maximised", b"Maximised")
+
+    def assert_seen_or_said(self, kind, title):
+        """Returns the exit status, once it is found to agree with the screen."""
+        opened = self.open_situation(kind, title)
+        try:
+            before = self.where(title)
+            _, _, status, out, err = answer(self.topleft, self.env, lambda titles: b"%d\n" % titles.index(title))
+            shown = self.shows(title)
+            if status == 0:
+                self.assertEqual((out, err), (b"", b""))
+                self.assertEqual(tuple(self.where(title)[:4]), self.pause_corner() + tuple(before[2:4]))
+            else:
+                self.assertEqual((status, out), (1, b""))
+                self.assertRegex(err, rb'^topleft: ".*" could not be moved: .* kept "Movie" above it\.\n$')
+            self.assertEqual(shown, status == 0, err)
+            return status
+        finally:
+            for window in opened:
+                self.close_window(window)
+
+    def test_a_video_full_screen_over_a_window_that_takes_the_focus(self):
+        status = self.assert_seen_or_said("full screen", b"Under a video")
+        if not self.FULL_SCREEN_KEPT_ABOVE:
+            self.assertEqual(status, 0, "focused, it comes above the video")
+
+    def test_a_video_full_screen_over_a_window_that_takes_no_focus(self):
+        self.assert_seen_or_said("full screen, no focus", b"Under a video")
+
+
+class OnTwoMonitors:
+    """A window maximised on the monitor that does not hold the corner, as people keep a browser or
+    an editor, chosen: it ends maximised on the corner's monitor, as desktops move a maximised
+    window between monitors, its corner at the corner, shown, with exit status 0. The suite provides
+    topleft, env, open_maximised_elsewhere(title) (returns what close_window takes), where(title):
+    (x, y, ...), maximised(title), shows(title) and pause_corner()."""
+
+    def test_a_window_maximised_on_the_other_monitor(self):
+        title = b"Maximised on the other monitor"
+        opened = self.open_maximised_elsewhere(title)
+        try:
+            corner = self.pause_corner()
+            self.assertTrue(self.maximised(title))
+            self.assertNotEqual(tuple(self.where(title)[:2]), corner, "not on the other monitor")
+            _, _, status, out, err = answer(self.topleft, self.env, lambda titles: b"%d\n" % titles.index(title))
+            self.assertEqual((status, out, err), (0, b"", b""))
+            self.assertTrue(self.maximised(title))
+            x, y = self.where(title)[:2]
+            # What lies beyond the free space is not seen (a maximised window's border may).
+            self.assertEqual((max(x, corner[0]), max(y, corner[1])), corner)
+            self.assertTrue(self.shows(title))
+        finally:
+            self.close_window(opened)
 
 
 def open_dialogs(open_window, title):

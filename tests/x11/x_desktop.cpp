@@ -17,6 +17,8 @@
 //                                          dialog of the whole application whose group leader is
 //                                          ID; desktop: on that desktop
 //   desktop N                           -> ok       shows desktop N, as a pager asks
+//   move ID X Y                         -> ok       asks the manager to move its frame there, as a pager
+//                                                   does (fluxbox places a new window as it likes)
 //   maximise ID                         -> ok       asks the manager to maximise it, as a pager does
 //   title ID PROPERTY TYPE FORMAT HEX   -> ok       sets a property byte for byte ("-": empty)
 //   many N PREFIX                       -> ok       N mapped windows titled PREFIX0, PREFIX1, ...,
@@ -671,6 +673,12 @@ int main(int argc, char** argv)
             std::uint32_t desktop;
             words >> desktop;
             SendToManager(Screen->root, "_NET_CURRENT_DESKTOP", {desktop, XCB_CURRENT_TIME});
+        } else if (command == "move") {
+            xcb_window_t window;
+            std::uint32_t x, y;
+            words >> window >> x >> y;
+            // North-west gravity, x and y given, from a pager.
+            SendToManager(window, "_NET_MOVERESIZE_WINDOW", {XCB_GRAVITY_NORTH_WEST | 0x300U | (2U << 12), x, y});
         } else if (command == "maximise") {
             xcb_window_t window;
             words >> window;
