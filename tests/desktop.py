@@ -587,22 +587,35 @@ def open_dialogs(open_window, title):
             open_window(b"Dialog of the dialog", f"dialog {dialog}"), dialog, main]
 
 
+def seen_in(stacked, name):
+    """Whether the window of that name is shown and no window stacked above it and shown lies over
+    it, in a desktop's own stacking, topmost first: [(name, (x, y, width, height), shown)]."""
+    at = next(i for i, (other, _, _) in enumerate(stacked) if other == name)
+    x, y, width, height = stacked[at][1]
+    return stacked[at][2] and not any(
+        shown and ox < x + width and x < ox + w and oy < y + height and y < oy + h
+        for _, (ox, oy, w, h), shown in stacked[:at])
+
+
 class SeenWithTestPrograms(SeenAsItIs):
-    """SeenAsItIs with the test programs' windows: "no focus" and "dialogs" X ones (desk.x, where
-    XWayland runs), the others native ones (desk.native) that stage(title, kind) puts in their
-    situation. The suite keeps its windows in self.native and self.x under name(title); settle()
-    waits until the desktop shows just those; LACKING says why a situation is skipped."""
+    """SeenAsItIs with the test programs' windows: "no focus", "dialogs" and "full screen" X ones
+    (desk.x, where XWayland runs), the others native ones (desk.native) that stage(title, kind)
+    puts in their situation. The suite keeps its windows in self.native and self.x under
+    name(title); settle() waits until the desktop shows just those; LACKING says why a situation is
+    skipped; stacked(), the desktop's own stacking, topmost first, [(title, (x, y, width, height),
+    shown)], judges what the screen shows."""
     LACKING = {}
 
     def name(self, title):
         return title
 
     def open_situation(self, kind, title):
-        if kind in self.LACKING or (kind in ("no focus", "dialogs") and not self.desk.x):
+        x_windows = ("no focus", "dialogs", "full screen", "full screen, no focus")
+        if kind in self.LACKING or (kind in x_windows and not self.desk.x):
             self.skipTest(self.LACKING.get(kind, "no XWayland runs here"))
 
-        def open_x(title, options):
-            window = self.desk.x.ask(f"open 150 120 300 200 mapped {options}")
+        def open_x(title, options, size="300 200"):
+            window = self.desk.x.ask(f"open 150 120 {size} mapped {options}")
             self.desk.x.ask(f"title {window} WM_NAME STRING 8 {title.hex()}")
             self.x[self.name(title)] = window
             return window
@@ -611,6 +624,10 @@ class SeenWithTestPrograms(SeenAsItIs):
             opened = [("x", window) for window in open_dialogs(open_x, title)]
         elif kind == "no focus":
             opened = [("x", open_x(title, "nofocus"))]
+        elif kind.startswith("full screen"):  # the video over the window, with the focus
+            opened = [("x", open_x(title, "nofocus" if kind.endswith("no focus") else ""))]
+            self.settle()
+            opened.insert(0, ("x", open_x(b"Movie", "fullscreen", "640 360")))
         else:
             opened = [self.desk.native.ask(f"open {title.hex()} 320 240")]
             self.native[self.name(title)] = opened[0]
@@ -618,6 +635,9 @@ class SeenWithTestPrograms(SeenAsItIs):
             self.stage(title, kind)
         self.settle()
         return opened
+
+    def shows(self, title):
+        return seen_in(self.stacked(), self.name(title))
 
     def close_window(self, window):
         windows, window = (self.x, window[1]) if isinstance(window, tuple) else (self.native, window)

@@ -109,6 +109,24 @@ TEST_F(Frame, MaximisedWindowStaysMaximisedAndIsRaised)
     EXPECT_EQ(ChooseIt().status, 0);
 }
 
+TEST_F(Frame, WindowMaximisedOnTheOtherMonitorIsMaximisedOnTheCornersOne)
+{
+    ScriptedDesktop::SetMonitors({{"LEFT", {0, 0, 1280, 1024}, {0, 40, 1280, 1024}, true},
+                                  {"RIGHT", {1280, 0, 3200, 1080}, {1280, 0, 3200, 1080}, false}});
+    ScriptedDesktop::Close(chosen);
+    chosen = ScriptedDesktop::Open("Chosen", 2000, 300, 300, 200);
+    ScriptedDesktop::Maximise(chosen);
+    const TopleftRun run = ChooseIt();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    const ScriptedWindow* moved = ScriptedDesktop::Find(chosen);
+    EXPECT_TRUE(moved->maximised);
+    EXPECT_EQ(moved->x, -8); // over the left one's work area, below its taskbar
+    EXPECT_EQ(moved->y, 40 - 8);
+    EXPECT_EQ(moved->width, 1280 + 16);
+    EXPECT_EQ(ScriptedDesktop::StackingOrder().front(), chosen);
+}
+
 TEST_F(Frame, BelowATaskbarAtTheTopTheWindowGoesToTheWorkAreasCorner)
 {
     ScriptedDesktop::SetWorkArea({0, 40, 1280, 1024});

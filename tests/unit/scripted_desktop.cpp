@@ -71,6 +71,15 @@ void Raise(HWND window)
     }
 }
 
+// The monitor that shows the middle of the window, or of where it is restored to.
+const Monitor& MonitorOf(const ScriptedWindow& w)
+{
+    const RECT r = w.minimised || w.maximised ? w.restored : RectOf(w);
+    const auto index = reinterpret_cast<std::uintptr_t>(
+        ChooseMonitor(Monitors, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, MONITOR_DEFAULTTONEAREST));
+    return Monitors[index - 1];
+}
+
 void Restore(ScriptedWindow& w)
 {
     SetRect(w, w.restored);
@@ -122,7 +131,7 @@ void Maximise(HWND window)
 {
     ScriptedWindow& w = *Locate(window);
     w.restored = RectOf(w);
-    const RECT& work = Monitors.front().work;
+    const RECT& work = MonitorOf(w).work;
     SetRect(w,
             {work.left - MaximisedOverhang, work.top - MaximisedOverhang, work.right + MaximisedOverhang,
              work.bottom + MaximisedOverhang});
@@ -337,6 +346,23 @@ BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl)
     return TRUE;
 }
 
+// The restored place given in workspace coordinates, those of the first monitor's work area; a
+// window shown maximised is maximised on the monitor of that place.
+BOOL SetWindowPlacement(HWND hWnd, const WINDOWPLACEMENT* lpwndpl)
+{
+    const auto found = Locate(hWnd);
+    if (found == Stacking.end())
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    const RECT& work = Monitors.front().work;
+    const RECT& normal = lpwndpl->rcNormalPosition;
+    Restore(*found);
+    SetRect(*found, {normal.left + work.left, normal.top + work.top, normal.right + work.left,
+                     normal.bottom + work.top});
+    if (lpwndpl->showCmd == SW_SHOWMAXIMIZED)
+        ScriptedDesktop::Maximise(hWnd);
+    return TRUE;
+}
+
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags)
 {
     const ScriptedWindow* window = ScriptedDesktop::Find(hwnd);
@@ -366,7 +392,7 @@ HRESULT DwmGetWindowAttribute(HWND hwnd, DWORD dwAttribute, void* pvAttribute, D
     const RECT inset{base.left * scale / 100, base.top * scale / 100, base.right * scale / 100,
                      base.bottom * scale / 100};
     *static_cast<RECT*>(pvAttribute) = window->maximised
-        ? Monitors.front().work
+        ? MonitorOf(*window).work
         : RECT{window->x + inset.left, window->y + inset.top, window->x + window->width - inset.right,
                window->y + window->height - inset.bottom};
     return S_OK;

@@ -26,9 +26,11 @@ STAGING_SCRIPT = {"40": "function init() {{ return {{enable() {{ {on} }}, disabl
 
 
 class GnomeDesktop:
-    def __init__(self, extensions, native_fixture, x_fixture=None, root=None, enabled=True):
-        """extensions: the build's gnome-shell folder, with a folder per generation (40, 45)."""
+    def __init__(self, extensions, native_fixture, x_fixture=None, root=None, enabled=True, monitors=1):
+        """extensions: the build's gnome-shell folder, with a folder per generation (40, 45);
+        monitors: how many virtual monitors of 1280x800, side by side."""
         self.root = root
+        self.monitors = monitors
         self.folder = tempfile.mkdtemp(prefix="topleft-gnome-")
         os.chmod(self.folder, 0o700)
         self.buses = []
@@ -71,7 +73,8 @@ class GnomeDesktop:
                 if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
         self.log_path = os.path.join(self.folder, "shell.log")
         self.log = open(self.log_path, "wb")
-        options = ["--headless", "--wayland", "--virtual-monitor", "1280x800", "--wayland-display", "topleft-test"]
+        options = ["--headless", "--wayland", *["--virtual-monitor", "1280x800"] * self.monitors,
+                   "--wayland-display", "topleft-test"]
         if int(self.version()) >= 45:
             options.append("--no-x11")
         self.shell = subprocess.Popen(
@@ -130,7 +133,8 @@ class GnomeDesktop:
 
     def stage(self, title, kind):
         """Puts a window in a situation a person makes: on another workspace, used last there
-        ("elsewhere"), always on top at the corner ("on top"), or maximised."""
+        ("elsewhere"), always on top at the corner ("on top"), maximised, or maximised on the second
+        monitor ("maximised elsewhere")."""
         answer = self.busctl("call", "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell", "Eval", "s", f"""
 const w = global.get_window_actors().map(a => a.get_meta_window()).find(w => w.get_title() === {json.dumps(title)});
 const wm = global.workspace_manager, here = wm.get_active_workspace(), kind = {json.dumps(kind)};
@@ -138,7 +142,9 @@ if (kind === "on top") {{
     const area = here.get_work_area_for_monitor(0);
     w.make_above();
     w.move_frame(true, area.x, area.y);
-}} else if (kind === "maximised") {{
+}} else if (kind.startsWith("maximised")) {{
+    if (kind === "maximised elsewhere")
+        w.move_to_monitor(1);
     try {{ w.maximize(3); }} catch (e) {{ w.maximize(); }}
 }} else {{
     if (wm.n_workspaces < 2)

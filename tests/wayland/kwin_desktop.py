@@ -22,8 +22,10 @@ MARK = "topleft-test-oracle "
 
 
 class KWinDesktop:
-    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024, root=None):
+    def __init__(self, native_fixture, x_fixture=None, width=1280, height=1024, root=None, outputs=1):
+        """outputs: how many virtual outputs of width x height, side by side from (0, 0)."""
         self.root = root
+        self.outputs = outputs
         self.folder = tempfile.mkdtemp(prefix="topleft-kwin-")
         os.chmod(self.folder, 0o700)
         self.bus = self.kwin = self.native = self.x = None
@@ -57,7 +59,7 @@ class KWinDesktop:
         self.log = open(self.log_path, "wb")
         self.kwin = subprocess.Popen(
             inside + [program, "--virtual", "--xwayland", "--socket", "topleft-test", "--width", str(width),
-             "--height", str(height), announce],
+             "--height", str(height), "--output-count", str(self.outputs), announce],
             env=dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder,
                      DBUS_SESSION_BUS_ADDRESS=self.address, QT_LOGGING_RULES="js=true"),
             stdout=self.log, stderr=subprocess.STDOUT)
@@ -119,15 +121,19 @@ class KWinDesktop:
         os.unlink(path)
 
     def windows(self):
-        """What KWin sees: {caption: (x, y, width, height, active, minimised, stacking order)}."""
+        """What KWin sees: {caption: (x, y, width, height, active, minimised, stacking order,
+        maximised)}."""
         self.scripts += 1
         token = f"{MARK}{self.scripts} "
         self.run_script(f"""
 var all = workspace.windowList ? workspace.windowList() : workspace.clientList(), seen = [];
 for (var i = 0; i < all.length; ++i) {{
-    var c = all[i], g = c.frameGeometry;
+    var c = all[i], g = c.frameGeometry, a = workspace.clientArea(KWin.MaximizeArea, c);
+    // KWin 5 tells scripts no maximised state: such a window fills the area KWin maximises to.
+    var maximised = c.maximizeMode !== undefined ? c.maximizeMode === 3
+        : g.x === a.x && g.y === a.y && g.width === a.width && g.height === a.height;
     seen.push([c.caption, Math.round(g.x), Math.round(g.y), Math.round(g.width), Math.round(g.height), c.active,
-               c.minimized, c.stackingOrder]);
+               c.minimized, c.stackingOrder, maximised]);
 }}
 print("{token}" + JSON.stringify(seen));
 """)
@@ -176,12 +182,19 @@ for (var i = 0; i < all.length; ++i)
 
     def stage(self, caption, kind):
         """Puts a window in a situation a person makes: on a second virtual desktop, used last there
-        ("elsewhere"), kept above the others at the corner ("on top"), or maximised."""
+        ("elsewhere"), kept above the others at the corner ("on top"), maximised, or maximised on
+        the second output ("maximised elsewhere")."""
         self.run_script(f"""
 var all = workspace.windowList ? workspace.windowList() : workspace.clientList(), c = null;
 for (var i = 0; i < all.length; ++i) if (all[i].caption === {json.dumps(caption)}) c = all[i];
 var g = c.frameGeometry, kind = {json.dumps(kind)}, six = !!workspace.createDesktop;
 if (kind === "maximised") c.setMaximize(true, true);
+if (kind === "maximised elsewhere") {{
+    var o = workspace.screens ? workspace.screens[1].geometry
+                              : workspace.clientArea(KWin.ScreenArea, 1, workspace.currentDesktop);
+    c.frameGeometry = {{x: o.x + 100, y: o.y + 100, width: g.width, height: g.height}};
+    c.setMaximize(true, true);
+}}
 if (kind === "on top") {{ c.keepAbove = true; c.frameGeometry = {{x: 0, y: 0, width: g.width, height: g.height}}; }}
 if (kind === "elsewhere") {{  // KWin 6 has desktop objects, KWin 5 numbers
     if (six ? workspace.desktops.length < 2 : workspace.desktops < 2) six ? workspace.createDesktop(1, "Two") : workspace.desktops = 2;

@@ -25,6 +25,11 @@ import gnome_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = EXTENSIONS = ROOT = None
 
 
+def stacked(desk):
+    """Mutter's stacking, topmost first, as the extension lists it and desktop.seen_in takes it."""
+    return [(title.encode(), place[:4], place[6]) for title, place in desk.windows()[0].items()]
+
+
 class TopleftOnGnome(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
@@ -81,6 +86,9 @@ class TopleftOnGnome(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.An
 
     def where(self, title):
         return self.desk.windows()[0][title.decode()][:4]
+
+    def stacked(self):
+        return stacked(self.desk)
 
     def listing(self):
         run = subprocess.run([TOPLEFT], env=self.desk.env, input=b"", capture_output=True, timeout=60)
@@ -157,6 +165,44 @@ class TopleftOnGnome(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.An
             # No XWayland either (GNOME Shell 48 and later here): nothing to list.
             self.assertEqual((run.returncode, run.stdout), (1, b""))
             self.assertIn("cannot open display", run.stderr.decode().splitlines()[1])
+
+
+class OnTwoMonitors(unittest.TestCase, desktop.OnTwoMonitors):
+    """Two monitors side by side: a window maximised on the right one, chosen, is maximised on the
+    left one, where the corner is."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = gnome_desktop.GnomeDesktop(EXTENSIONS, NATIVE, None, root=ROOT, monitors=2)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    topleft = property(lambda self: TOPLEFT)
+    env = property(lambda self: self.desk.env)
+
+    def open_maximised_elsewhere(self, title):
+        window = self.desk.native.ask(f"open {title.hex()} 320 240")
+        self.desk.wait(lambda: title.decode() in self.desk.windows()[0], "the window")
+        self.desk.stage(title.decode(), "maximised elsewhere")
+        self.desk.settle()
+        return window
+
+    def pause_corner(self):
+        return tuple(self.desk.windows()[1][0][4:6])
+
+    def where(self, title):
+        return self.desk.windows()[0][title.decode()][:4]
+
+    def maximised(self, title):
+        return self.desk.windows()[0][title.decode()][7]
+
+    def shows(self, title):
+        return desktop.seen_in(stacked(self.desk), title)
+
+    def close_window(self, window):
+        self.desk.native.ask(f"close {window}")
 
 
 if __name__ == "__main__":

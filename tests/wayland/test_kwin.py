@@ -28,6 +28,12 @@ import kwin_desktop  # noqa: E402
 TOPLEFT = NATIVE = XPROGRAM = ROOT = None
 
 
+def stacked(desk):
+    """KWin's own stacking, topmost first, as desktop.seen_in takes it."""
+    seen = sorted(desk.windows().items(), key=lambda entry: -entry[1][6])
+    return [(title, place[:4], not place[5]) for title, place in seen]
+
+
 class TopleftOnKWin(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.AnswerAfterAPause):
     @classmethod
     def setUpClass(cls):
@@ -84,6 +90,9 @@ class TopleftOnKWin(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.Ans
     def where(self, title):
         return self.desk.windows()[title.decode()][:4]
 
+    def stacked(self):
+        return stacked(self.desk)
+
     def run_topleft(self, typed, env=None, timeout=60):
         return subprocess.run([TOPLEFT], env=env or self.desk.env, input=typed, capture_output=True,
                               timeout=timeout)
@@ -104,7 +113,7 @@ class TopleftOnKWin(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.Ans
             TOPLEFT, self.desk.env, lambda titles: b"%d\n" % titles.index(title.encode()))
         self.assertEqual((status, out, err), (0, b"", b""))
         after = self.desk.windows()
-        x, y, width, height, active, minimised, order = after[title]
+        x, y, width, height, active, minimised, order = after[title][:7]
         self.assertEqual((x, y, width, height, active, minimised), (0, 0, before[2], before[3], True, False))
         self.assertEqual(order, max(entry[6] for entry in after.values()), "not the highest")
 
@@ -230,6 +239,44 @@ class TopleftOnKWin(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.Ans
             desktop.stop(bus)
         self.assertEqual((run.returncode, run.stdout), (1, b""))
         self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
+
+
+class OnTwoOutputs(unittest.TestCase, desktop.OnTwoMonitors):
+    """Two outputs side by side: a window maximised on the right one, chosen, is maximised on the
+    left one, where the corner is."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.desk = kwin_desktop.KWinDesktop(NATIVE, root=ROOT, outputs=2)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    topleft = property(lambda self: TOPLEFT)
+    env = property(lambda self: self.desk.env)
+
+    def open_maximised_elsewhere(self, title):
+        window = self.desk.native.ask(f"open {title.hex()} 320 240")
+        self.desk.wait(lambda: title.decode() in self.desk.windows(), "the window")
+        self.desk.stage(title.decode(), "maximised elsewhere")
+        self.desk.settle()
+        return window
+
+    def pause_corner(self):
+        return self.desk.placement_area()[:2]
+
+    def where(self, title):
+        return self.desk.windows()[title.decode()][:4]
+
+    def maximised(self, title):
+        return self.desk.windows()[title.decode()][7]
+
+    def shows(self, title):
+        return desktop.seen_in(stacked(self.desk), title.decode())
+
+    def close_window(self, window):
+        self.desk.native.ask(f"close {window}")
 
 
 if __name__ == "__main__":

@@ -90,6 +90,9 @@ class TopleftOnSway(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.Ans
         self.assertEqual((run.returncode, run.stderr), (1, b"No number was read.\n"))
         return desktop.titles_before_prompt(run.stdout)
 
+    def shows(self, title):
+        return bool(self.where(title)[6])  # sway's own account: shown on its output, under no full-screen one
+
     def where(self, title):
         if title in self.x:
             return self.desk.where(window=self.x[title])

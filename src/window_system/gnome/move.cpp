@@ -16,22 +16,33 @@ namespace {
 constexpr std::chrono::milliseconds Patience{1500};
 constexpr std::chrono::milliseconds Between{20};
 
-bool Reached(const Window& window, int x, int y, int width, int height)
+// The size asked for; for a window maximised from the start, any while it stays so: moved to
+// another monitor, it fills that one's free space.
+struct Size {
+    int width, height;
+    bool maximised;
+    bool Kept(const Window& window) const
+    {
+        return (maximised && window.maximised) || (window.width == width && window.height == height);
+    }
+};
+
+bool Reached(const Window& window, int x, int y, const Size& size)
 {
-    return window.x == x && window.y == y && window.width == width && window.height == height && !window.minimised &&
-        window.focused && !Last.Covering(window);
+    return window.x == x && window.y == y && size.Kept(window) && !window.minimised && window.focused &&
+        !Last.Covering(window);
 }
 
 // What is off, in the words of the message.
-std::string Account(const Window& window, int x, int y, int width, int height)
+std::string Account(const Window& window, int x, int y, const Size& size)
 {
     if (window.minimised)
         return "GNOME Shell kept it minimised";
     if (window.x != x || window.y != y)
         return "GNOME Shell kept it at (" + std::to_string(window.x) + ", " + std::to_string(window.y) + ")";
-    if (window.width != width || window.height != height)
+    if (!size.Kept(window))
         return "GNOME Shell made it " + std::to_string(window.width) + "x" + std::to_string(window.height) +
-            " instead of " + std::to_string(width) + "x" + std::to_string(height);
+            " instead of " + std::to_string(size.width) + "x" + std::to_string(size.height);
     if (!window.focused)
         return "GNOME Shell did not focus it";
     const Window* above = Last.Covering(window);
@@ -51,15 +62,17 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     const Window* before = desk->Find(id);
     if (!before)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
-    const int width = (uFlags & SWP_NOSIZE) ? before->width : cx, height = (uFlags & SWP_NOSIZE) ? before->height : cy;
+    const Size size{(uFlags & SWP_NOSIZE) ? before->width : cx, (uFlags & SWP_NOSIZE) ? before->height : cy,
+                    before->maximised};
 
     std::optional<Window> window = Move(id, X, Y);
     // Mutter places a frame at once, within its constraints: a place other than the one asked
-    // for is where the window stays. The focus may come later (an X11 program takes it).
-    if (window && (window->x != X || window->y != Y))
-        return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, width, height));
+    // for is where the window stays. The focus may come later (an X11 program takes it), and the
+    // frame of a maximised window sent to another monitor.
+    if (window && !before->maximised && (window->x != X || window->y != Y))
+        return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, size));
     const Clock::time_point deadline = Clock::now() + Patience;
-    while (window && !Reached(*window, X, Y, width, height) && Clock::now() < deadline) {
+    while (window && !Reached(*window, X, Y, size) && Clock::now() < deadline) {
         std::this_thread::sleep_for(Between);
         if (!List())
             return FALSE;
@@ -70,8 +83,8 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     }
     if (!window)
         return FALSE;
-    if (!Reached(*window, X, Y, width, height))
-        return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, width, height));
+    if (!Reached(*window, X, Y, size))
+        return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, size));
     return TRUE;
 }
 

@@ -76,7 +76,7 @@ BOOL List()
     for (var i = 0; i < all.length; ++i) {
         var w = all[i], g = w.frameGeometry;
         found.push({order: w.stackingOrder, id: w.internalId.toString(), title: w.caption,
-                    x: g.x, y: g.y, width: g.width, height: g.height, shown: shown(w)});
+                    x: g.x, y: g.y, width: g.width, height: g.height, shown: shown(w), maximised: maximised(w)});
     }
     found.sort(function (a, b) { return b.order - a.order; });
     var outputs = workspace.screens || [];
@@ -121,7 +121,7 @@ BOOL List()
         Window window;
         std::string_view id, title;
         if (entry["id"].get_string().get(id) || entry["title"].get_string().get(title) || !ReadFrame(entry, window) ||
-            entry["shown"].get_bool().get(window.shown))
+            entry["shown"].get_bool().get(window.shown) || entry["maximised"].get_bool().get(window.maximised))
             continue;
         window.id.assign(id);
         window.title.assign(title);

@@ -109,6 +109,14 @@ function shown(w) {
                                                              : w.desktop === workspace.currentDesktop);
     return !w.minimized && !w.hidden && here;
 }
+// Maximised both ways: KWin 6 tells its mode; KWin 5 tells scripts nothing of it, but a maximised
+// window fills the area KWin maximises windows to.
+function maximised(w) {
+    if (w.maximizeMode !== undefined)
+        return w.maximizeMode === 3;
+    var g = w.frameGeometry, a = workspace.clientArea(KWin.MaximizeArea, w);
+    return g.x === a.x && g.y === a.y && g.width === a.width && g.height === a.height;
+}
 )";
 
 // Runs the loaded script. KWin 6 puts its object at /Scripting/Script<id>, KWin 5 at /<id>: the

@@ -68,7 +68,14 @@ std::vector<simdjson::dom::element> ByFocus(simdjson::dom::element node, std::ve
     return ordered;
 }
 
-void Collect(simdjson::dom::element node, int workspace, int stacked, bool hidden, std::vector<View>& views)
+// Where a workspace's windows are: its number as the tree is read, its output's place among the
+// outputs, and whether they are in the scratchpad.
+struct Place {
+    int workspace, output;
+    bool hidden;
+};
+
+void Collect(simdjson::dom::element node, const Place& place, int stacked, std::vector<View>& views)
 {
     // A view's container names its shell (xdg_shell or xwayland); a container of containers does not.
     if (!node["shell"].error()) {
@@ -78,13 +85,14 @@ void Collect(simdjson::dom::element node, int workspace, int stacked, bool hidde
         if (!node["name"].get_string().get(name))
             view.title.assign(name);
         view.floating = stacked > 0;
-        view.workspace = workspace;
+        view.workspace = place.workspace;
+        view.output = place.output;
         view.stacked = stacked;
         view.window = Int(node, "window");
         simdjson::dom::element properties;
         if (!node["window_properties"].get(properties))
             view.transientFor = Int(properties, "transient_for");
-        view.hidden = hidden;
+        view.hidden = place.hidden;
         view.focused = Flag(node, "focused");
         view.visible = Flag(node, "visible");
         view.rect = BoxOf(node, "rect");
@@ -94,18 +102,18 @@ void Collect(simdjson::dom::element node, int workspace, int stacked, bool hidde
         return;
     }
     for (const simdjson::dom::element child : ByFocus(node, Children(node, "nodes")))
-        Collect(child, workspace, stacked, hidden, views);
+        Collect(child, place, stacked, views);
 }
 
 // A workspace's windows: the floating ones from the top down (sway draws the later ones above),
 // then the tiled ones, which nothing stacks, in the order they last had the focus.
-void CollectWorkspace(simdjson::dom::element workspace, int number, bool hidden, std::vector<View>& views)
+void CollectWorkspace(simdjson::dom::element workspace, const Place& place, std::vector<View>& views)
 {
     std::vector<simdjson::dom::element> floating = Children(workspace, "floating_nodes");
     for (auto node = floating.rbegin(); node != floating.rend(); ++node)
-        Collect(*node, number, static_cast<int>(floating.rend() - node), hidden, views);
+        Collect(*node, place, static_cast<int>(floating.rend() - node), views);
     for (const simdjson::dom::element child : ByFocus(workspace, Children(workspace, "nodes")))
-        Collect(child, number, 0, hidden, views);
+        Collect(child, place, 0, views);
 }
 
 } // namespace
@@ -137,13 +145,20 @@ const Tree* ReadTree()
     }
 
     Tree tree;
-    std::vector<simdjson::dom::element> scratchpads, shown, others;
-    for (const simdjson::dom::element output : ByFocus(root, Children(root, "nodes"))) {
+    // Each output's place in the tree, the order sway draws their floating windows in.
+    const std::vector<simdjson::dom::element> outputs = Children(root, "nodes");
+    const auto placeOf = [&](simdjson::dom::element output) {
+        return static_cast<int>(std::find_if(outputs.begin(), outputs.end(),
+                                             [&](simdjson::dom::element o) { return Int(o, "id") == Int(output, "id"); }) -
+                                outputs.begin());
+    };
+    std::vector<std::pair<simdjson::dom::element, int>> scratchpads, shown, others;
+    for (const simdjson::dom::element output : ByFocus(root, outputs)) {
         std::string_view name, current;
         const bool internal = !output["name"].get_string().get(name) && name == "__i3";
         std::vector<simdjson::dom::element> workspaces = ByFocus(output, Children(output, "nodes"));
         for (std::size_t i = 0; i < workspaces.size(); ++i)
-            (internal ? scratchpads : i == 0 ? shown : others).push_back(workspaces[i]);
+            (internal ? scratchpads : i == 0 ? shown : others).emplace_back(workspaces[i], placeOf(output));
         if (internal || !Flag(output, "active"))
             continue;
         const Box rect = BoxOf(output, "rect");
@@ -161,12 +176,12 @@ const Tree* ReadTree()
         tree.monitors.push_back(std::move(monitor));
     }
     int number = 0;
-    for (const simdjson::dom::element workspace : shown)
-        CollectWorkspace(workspace, ++number, false, tree.views);
-    for (const simdjson::dom::element workspace : others)
-        CollectWorkspace(workspace, ++number, false, tree.views);
-    for (const simdjson::dom::element workspace : scratchpads)
-        CollectWorkspace(workspace, ++number, true, tree.views);
+    for (const auto& [workspace, output] : shown)
+        CollectWorkspace(workspace, {++number, output, false}, tree.views);
+    for (const auto& [workspace, output] : others)
+        CollectWorkspace(workspace, {++number, output, false}, tree.views);
+    for (const auto& [workspace, output] : scratchpads)
+        CollectWorkspace(workspace, {++number, output, true}, tree.views);
     Last = std::move(tree);
     LastRead = Clock::now();
     return &Last;

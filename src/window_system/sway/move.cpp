@@ -32,14 +32,26 @@ RECT FrameOf(const View& view)
     return {outer.x, outer.y, outer.x + outer.width, outer.y + outer.height};
 }
 
+// Whether sway draws the other window later than the view: its floating windows come after every
+// tiled one, output by output in the tree's order, each workspace's from the bottom up.
+bool DrawnLater(const View& other, const View& view)
+{
+    if (other.stacked == 0)
+        return false;
+    if (view.stacked == 0 || other.output != view.output)
+        return view.stacked == 0 || other.output > view.output;
+    return other.workspace == view.workspace && other.stacked > view.stacked;
+}
+
 // The first window the user could see over the view (stacking.h): the floating windows sway draws
-// above it on its workspace, an X11 window's dialogs and theirs aside. nullptr for none.
+// above it on the workspaces on show, of its output and of the others (a floating window may
+// reach across the edge of its own), an X11 window's dialogs and theirs aside. nullptr for none.
 const View* Covering(const Tree& tree, const View& view)
 {
     std::vector<const View*> windows;
     std::vector<StackedWindow> above;
     for (const View& other : tree.views)
-        if (other.workspace == view.workspace && other.stacked > view.stacked) {
+        if (&other != &view && other.id != view.id && DrawnLater(other, view)) {
             bool family = false;
             std::int64_t owner = other.transientFor;
             for (int depth = 0; owner != 0 && !family && depth < 8; ++depth) {

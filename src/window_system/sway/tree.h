@@ -31,6 +31,7 @@ struct View {
     std::string title;
     bool floating = false, focused = false, visible = false, hidden = false; // hidden: in the scratchpad
     int workspace = 0; // the workspace it is on, as the tree is read
+    int output = 0; // its output's place among the outputs: sway draws their floating windows in that order
     int stacked = 0; // the floating windows of a workspace from 1 up (sway draws the later ones above), 0 tiled
     std::int64_t window = 0, transientFor = 0; // an X11 window's id and WM_TRANSIENT_FOR; 0 for none
     Box rect, content, title_bar;

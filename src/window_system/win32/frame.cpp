@@ -72,6 +72,29 @@ HWND CoveringWindow(HWND window)
     return found < handles.size() ? handles[found] : nullptr;
 }
 
+// A window maximised on another monitor than the one at the corner is maximised on that one
+// instead, as Windows moves a maximised window between monitors: its restored place goes to the
+// corner, in the workspace coordinates a placement is given in (those of the primary monitor's
+// work area), and it is maximised from there.
+BOOL MaximiseAtCorner(HWND hWnd, int X, int Y)
+{
+    if (MonitorFromWindow(hWnd, MONITOR_DEFAULTTONEAREST) == MonitorFromPoint(POINT{X, Y}, MONITOR_DEFAULTTONEAREST))
+        return TRUE;
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    MONITORINFO primary{};
+    primary.cbSize = sizeof primary;
+    if (!GetWindowPlacement(hWnd, &placement) ||
+        !GetMonitorInfoA(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &primary))
+        return FALSE;
+    RECT& normal = placement.rcNormalPosition;
+    const LONG left = X - primary.rcWork.left, top = Y - primary.rcWork.top;
+    normal = {left, top, left + (normal.right - normal.left), top + (normal.bottom - normal.top)};
+    placement.flags = 0;
+    placement.showCmd = SW_SHOWMAXIMIZED;
+    return SetWindowPlacement(hWnd, &placement);
+}
+
 } // namespace
 
 BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
@@ -84,8 +107,11 @@ BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int
     RECT rect;
     if (!GetWindowRect(hWnd, &rect))
         return FALSE;
-    // A maximised window already fills its monitor's work area: it is only raised.
+    // A maximised window already fills its monitor's work area: it is only raised, once it is
+    // maximised on the corner's monitor.
     const bool maximised = IsZoomed(hWnd);
+    if (maximised && !MaximiseAtCorner(hWnd, X, Y))
+        return FALSE;
     if (maximised)
         uFlags |= SWP_NOMOVE | SWP_NOSIZE;
     const RECT inset = FrameInset(hWnd, rect);

@@ -20,6 +20,7 @@ struct WINDOWPLACEMENT {
 #define SWP_NOMOVE 0x0002U
 #define SWP_NOZORDER 0x0004U
 #define SWP_NOACTIVATE 0x0010U
+#define SW_SHOWMAXIMIZED 3
 #define SW_SHOWNOACTIVATE 4
 #define SW_RESTORE 9
 #define GW_HWNDPREV 3U
@@ -34,12 +35,13 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow);
 HWND GetWindow(HWND hWnd, UINT uCmd);
 LONG GetWindowLongA(HWND hWnd, int nIndex);
 BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl);
+BOOL SetWindowPlacement(HWND hWnd, const WINDOWPLACEMENT* lpwndpl);
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags);
 #endif
 
 // SetWindowPos for the frame the user sees: X and Y are where its visible corner goes. A
-// minimised window is restored first; a maximised one stays maximised and is only raised. With
-// HWND_TOP, FALSE where a window above it covers it (stacking.h).
+// minimised window is restored first; a maximised one stays maximised and is only raised, on the
+// monitor of X and Y. With HWND_TOP, FALSE where a window above it covers it (stacking.h).
 BOOL VisibleFrameSetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 // Left and top: the corner the user sees (of a maximised window, within its monitor's work area;
 // of a minimised one, where it is restored to). Width and height: the window rectangle's, which

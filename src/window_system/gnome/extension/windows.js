@@ -6,14 +6,14 @@ const TOPLEFT_INTERFACE = `
 <node>
   <interface name="org.topleft.Windows">
     <method name="List">
-      <arg type="a(tsiiiibbbitib)" direction="out" name="windows"/>
+      <arg type="a(tsiiiibbbbitib)" direction="out" name="windows"/>
       <arg type="a(siiiiiiiib)" direction="out" name="monitors"/>
     </method>
     <method name="Move">
       <arg type="t" direction="in" name="id"/>
       <arg type="i" direction="in" name="x"/>
       <arg type="i" direction="in" name="y"/>
-      <arg type="a(tsiiiibbbitib)" direction="out" name="windows"/>
+      <arg type="a(tsiiiibbbbitib)" direction="out" name="windows"/>
     </method>
   </interface>
 </node>`;
@@ -28,10 +28,17 @@ function topleftWindows() {
     return global.display.sort_windows_by_stacking(all).reverse();
 }
 
-// What topleft judges a window by: its frame, whether it is minimised, focused and shown (on the
-// workspace in view), Mutter's layer, the window it is a dialog of (0 for none), its program's
-// process (0 where unknown) and whether it is a dialog of no window, so of its whole application.
-// A window whose description cannot be made (a title that is no text) is left out.
+// Maximised both ways: GNOME Shell 50's Mutter says so in one call, earlier ones give the ways.
+function topleftMaximised(window) {
+    return typeof window.is_maximized === 'function' ? window.is_maximized()
+        : window.get_maximized() === Meta.MaximizeFlags.BOTH;
+}
+
+// What topleft judges a window by: its frame, whether it is minimised, focused, shown (on the
+// workspace in view) and maximised, Mutter's layer, the window it is a dialog of (0 for none),
+// its program's process (0 where unknown) and whether it is a dialog of no window, so of its
+// whole application. A window whose description cannot be made (a title that is no text) is left
+// out.
 function topleftDescribe(window) {
     try {
         const frame = window.get_frame_rect();
@@ -40,11 +47,22 @@ function topleftDescribe(window) {
             window.located_on_workspace(global.workspace_manager.get_active_workspace());
         const dialog = [Meta.WindowType.DIALOG, Meta.WindowType.MODAL_DIALOG].includes(window.get_window_type());
         return [window.get_id(), window.get_title(), frame.x, frame.y, frame.width, frame.height, window.minimized,
-            global.display.focus_window === window, shown, window.get_layer(), parent ? parent.get_id() : 0,
+            global.display.focus_window === window, shown, topleftMaximised(window), window.get_layer(),
+            parent ? parent.get_id() : 0,
             Math.max(window.get_pid(), 0), dialog && !parent];
     } catch (e) {
         return null;
     }
+}
+
+// The monitor that shows the point, or -1.
+function topleftMonitorAt(x, y) {
+    for (let i = 0; i < global.display.get_n_monitors(); ++i) {
+        const area = global.display.get_monitor_geometry(i);
+        if (x >= area.x && y >= area.y && x < area.x + area.width && y < area.y + area.height)
+            return i;
+    }
+    return -1;
 }
 
 function topleftMonitors() {
@@ -62,13 +80,14 @@ function topleftMonitors() {
 const TopleftService = class {
     ListAsync(parameters, invocation) {
         const windows = topleftWindows();
-        invocation.return_value(new GLib.Variant('(a(tsiiiibbbitib)a(siiiiiiiib))',
+        invocation.return_value(new GLib.Variant('(a(tsiiiibbbbitib)a(siiiiiiiib))',
             [windows.map(topleftDescribe).filter(w => w), topleftMonitors()]));
     }
 
     // Shown again if minimised, moved as a program's request (Mutter's constraints apply), raised
     // and focused with the current time; the answer is the window as the move left it and every
-    // window then above it, topmost first.
+    // window then above it, topmost first. A window maximised on another monitor than the one at
+    // the place asked for is maximised on that one instead, as GNOME moves one between monitors.
     MoveAsync(parameters, invocation) {
         const [id, x, y] = parameters;
         if (typeof id !== 'bigint' && typeof id !== 'number' || !Number.isInteger(x) || !Number.isInteger(y)) {
@@ -83,11 +102,15 @@ const TopleftService = class {
         const time = global.get_current_time();
         if (window.minimized)
             window.unminimize();
-        window.move_frame(false, x, y);
+        const monitor = topleftMonitorAt(x, y);
+        if (topleftMaximised(window) && monitor >= 0 && monitor !== window.get_monitor())
+            window.move_to_monitor(monitor);
+        else
+            window.move_frame(false, x, y);
         window.raise();
         window.activate(time);
         const windows = topleftWindows();
-        invocation.return_value(new GLib.Variant('(a(tsiiiibbbitib))',
+        invocation.return_value(new GLib.Variant('(a(tsiiiibbbbitib))',
             [windows.slice(0, windows.indexOf(window) + 1).map(topleftDescribe).filter(w => w)]));
     }
 };
