@@ -185,6 +185,7 @@ class OnTwoMonitors(unittest.TestCase, desktop.OnTwoMonitors):
     def open_maximised_elsewhere(self, title):
         window = self.desk.native.ask(f"open {title.hex()} 320 240")
         self.desk.wait(lambda: title.decode() in self.desk.windows()[0], "the window")
+        self.desk.settle()  # placed first: a window not yet shown stays on the monitor it is shown on
         self.desk.stage(title.decode(), "maximised elsewhere")
         self.desk.settle()
         return window
