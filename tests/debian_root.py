@@ -14,9 +14,9 @@ import subprocess
 import sys
 
 # What each root holds beyond the minimal base: KWin, GNOME Shell and labwc, with what runs them here,
-# and wlrctl, a client of the protocol labwc offers other programs.
+# and wlrctl and grim, which read what labwc tells other programs and shows.
 PACKAGES = ["kwin-wayland", "xwayland", "qt6-wayland", "dbus-daemon", "gnome-shell", "gjs", "libglib2.0-bin", "labwc",
-            "wlrctl"]
+            "wlrctl", "grim"]
 # Suites whose root may be impossible to make for a while (Debian testing in a transition): a test
 # that needs one is then skipped, with the reason, rather than failed.
 MOVING_SUITES = ("forky",)

@@ -19,10 +19,15 @@ BOOL IsWindowVisible(HWND hWnd);
 BOOL IsZoomed(HWND hWnd);
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 BOOL GetMonitorInfoA(HMONITOR hMonitor, MONITORINFO* lpmi);
-// The windows a compositor's toplevel of this title (as the listing gives titles) and program (a
-// WM_CLASS instance or class; empty for none) may stand for: those the manager keeps, shown or
-// minimised.
-std::vector<HWND> WindowsNamed(const char* title, const char* program);
+// Every window of the listing, topmost first, with what a compositor's toplevel may name it by:
+// its title, as the listing gives it, its program (WM_CLASS: instance and class) and whether the
+// manager keeps it, shown or minimised.
+struct Named {
+    HWND window;
+    std::string title, instance, kind;
+    bool kept;
+};
+std::vector<Named> NamedWindows();
 } // namespace x11
 
 namespace sway {

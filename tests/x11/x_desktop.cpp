@@ -39,6 +39,8 @@
 //   seen ID                             -> 1 when the screen shows the window's own colour 10 pixels
 //                                          inside its corner (read off the root: no compositor
 //                                          stands between), else 0
+//   spot ID                             -> X Y RRGGBB: that point, on the root, and the colour, for
+//                                          a compositor's screen to be read there
 //   wm                                  -> 1 when an EWMH window manager is running, else 0
 //   redirect                            -> 1 when any window manager is running, else 0
 //   probe                               -> 1 when a window mapped now is taken on by the window
@@ -442,12 +444,18 @@ std::uint32_t OwnColour()
 
 std::map<xcb_window_t, std::uint32_t> Colours; // of the windows opened on command
 
+// The point just inside the window's corner, on the root.
+Freed<xcb_translate_coordinates_reply_t> Spot(xcb_window_t window)
+{
+    return {xcb_translate_coordinates_reply(Connection, xcb_translate_coordinates(Connection, window, Screen->root, 10, 10),
+                                            nullptr)};
+}
+
 // Whether the screen shows the window's colour just inside its corner.
 bool Seen(xcb_window_t window)
 {
     const auto colour = Colours.find(window);
-    Freed<xcb_translate_coordinates_reply_t> origin{xcb_translate_coordinates_reply(
-        Connection, xcb_translate_coordinates(Connection, window, Screen->root, 10, 10), nullptr)};
+    const Freed<xcb_translate_coordinates_reply_t> origin = Spot(window);
     if (colour == Colours.end() || !origin || origin->dst_x < 0 || origin->dst_y < 0 ||
         origin->dst_x >= Screen->width_in_pixels || origin->dst_y >= Screen->height_in_pixels)
         return false;
@@ -696,6 +704,13 @@ int main(int argc, char** argv)
             xcb_window_t window;
             words >> window;
             reply = Seen(window) ? "1" : "0";
+        } else if (command == "spot") {
+            xcb_window_t window;
+            words >> window;
+            const Freed<xcb_translate_coordinates_reply_t> origin = Spot(window);
+            char colour[8];
+            std::snprintf(colour, sizeof colour, "%06x", Colours.count(window) ? Colours[window] : 0U);
+            reply = origin ? std::to_string(origin->dst_x) + " " + std::to_string(origin->dst_y) + " " + colour : "gone";
         } else if (command == "clients") {
             Freed<xcb_get_property_reply_t> list{xcb_get_property_reply(
                 Connection,

@@ -27,7 +27,7 @@ namespace {
 
 // libwayland's own complaints would be lines of their own on standard error: the run says what
 // went wrong in its one line.
-void Quiet(const char* /*format*/, va_list /*arguments*/) {}
+void Quiet(const char* /*format*/, va_list /*arguments*/) { }
 
 // The compositor's name, as its process calls itself, for messages; where it cannot be known,
 // words that stand for it.
@@ -54,7 +54,7 @@ void OnAppId(void* data, Handle* /*handle*/, const char* appId)
     static_cast<Toplevel*>(data)->newAppId = Utf8Text(appId ? appId : "");
 }
 
-void OnOutput(void* /*data*/, Handle* /*handle*/, wl_proxy* /*output*/) {}
+void OnOutput(void* /*data*/, Handle* /*handle*/, wl_proxy* /*output*/) { }
 
 void OnState(void* data, Handle* /*handle*/, wl_array* state)
 {
@@ -77,7 +77,8 @@ void OnDone(void* data, Handle* /*handle*/)
         toplevel.appId = *std::exchange(toplevel.newAppId, std::nullopt);
     if (toplevel.newStates) {
         const auto has = [&](std::uint32_t state) {
-            return std::find(toplevel.newStates->begin(), toplevel.newStates->end(), state) != toplevel.newStates->end();
+            return std::find(toplevel.newStates->begin(), toplevel.newStates->end(), state) !=
+                toplevel.newStates->end();
         };
         toplevel.activated = has(Activated);
         toplevel.minimised = has(Minimized);
@@ -95,7 +96,7 @@ void OnClosed(void* data, Handle* handle)
                            wl_proxy_get_version(reinterpret_cast<wl_proxy*>(handle)), WL_MARSHAL_FLAG_DESTROY);
 }
 
-void OnParent(void* /*data*/, Handle* /*handle*/, Handle* /*parent*/) {}
+void OnParent(void* /*data*/, Handle* /*handle*/, Handle* /*parent*/) { }
 
 const HandleListener Listener = {OnTitle, OnAppId, OnOutput, OnOutput, OnState, OnDone, OnClosed, OnParent};
 
@@ -118,8 +119,7 @@ struct RegistryListener {
     void (*global_remove)(void* data, wl_proxy* registry, std::uint32_t name);
 };
 
-void OnGlobal(void* /*data*/, wl_proxy* /*registry*/, std::uint32_t name, const char* interface,
-              std::uint32_t version)
+void OnGlobal(void* /*data*/, wl_proxy* /*registry*/, std::uint32_t name, const char* interface, std::uint32_t version)
 {
     if (!interface)
         return;
@@ -131,7 +131,7 @@ void OnGlobal(void* /*data*/, wl_proxy* /*registry*/, std::uint32_t name, const 
     }
 }
 
-void OnGlobalRemove(void* /*data*/, wl_proxy* /*registry*/, std::uint32_t /*name*/) {}
+void OnGlobalRemove(void* /*data*/, wl_proxy* /*registry*/, std::uint32_t /*name*/) { }
 
 const RegistryListener Globals = {OnGlobal, OnGlobalRemove};
 
@@ -212,6 +212,22 @@ Toplevel* Find(HWND handle)
     return index >= 1 && index <= Desk.toplevels.size() ? Desk.toplevels[index - 1].get() : nullptr;
 }
 
+HWND X11WindowOf(HWND handle)
+{
+    const auto bits = reinterpret_cast<std::uintptr_t>(handle);
+    return bits & X11Only ? reinterpret_cast<HWND>(bits & ~X11Only) : nullptr;
+}
+
+bool Names(const x11::Named& window, const Toplevel& toplevel)
+{
+    char title[128];
+    WindowText(&toplevel.title, title, sizeof title);
+    const std::string& program = toplevel.appId;
+    return window.kept && window.title == title &&
+        (program.empty() ? window.instance.empty() && window.kind.empty()
+                         : program == window.instance || program == window.kind);
+}
+
 Reach Connect()
 {
     wl_log_set_handler_client(Quiet);
@@ -236,8 +252,7 @@ Reach Connect()
     }
     if (Desk.seatName != 0)
         Desk.seat = Bind(Desk.seatName, *WaylandLibrary().seat, 1);
-    Desk.manager =
-        reinterpret_cast<Manager*>(Bind(Desk.managerName, ManagerInterface(), Desk.managerVersion));
+    Desk.manager = reinterpret_cast<Manager*>(Bind(Desk.managerName, ManagerInterface(), Desk.managerVersion));
     wl_proxy_add_listener(reinterpret_cast<wl_proxy*>(Desk.manager),
                           reinterpret_cast<void (**)(void)>(const_cast<ManagerListener*>(&Managed)), nullptr);
     // An X11 program's window is placed through XWayland, where the compositor runs one.
@@ -252,25 +267,38 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         return FALSE;
     // The protocol tells no stacking. The active window is on top; the others follow in the order
     // the compositor announces them (wlroots' compositors, labwc among them, newest first).
-    std::vector<std::size_t> order;
+    std::vector<HWND> order;
     for (std::size_t i = 0; i < Desk.toplevels.size(); ++i)
         if (!Desk.toplevels[i]->closed && !Desk.toplevels[i]->title.empty())
-            order.push_back(i);
-    std::stable_partition(order.begin(), order.end(), [](std::size_t i) { return Desk.toplevels[i]->activated; });
-    for (const std::size_t i : order)
-        if (!lpEnumFunc(HandleOf(i), lParam))
+            order.push_back(HandleOf(i));
+    std::stable_partition(order.begin(), order.end(), [](HWND h) { return Find(h)->activated; });
+    // Then XWayland's windows that its window manager keeps but stand for no toplevel, as the X11
+    // listing has them: a window that takes no focus, such as a clock, is one the compositor
+    // leaves out, yet people see it.
+    if (Desk.x11)
+        for (const x11::Named& window : x11::NamedWindows())
+            if (!window.title.empty() && window.kept &&
+                std::none_of(Desk.toplevels.begin(), Desk.toplevels.end(),
+                             [&](const auto& toplevel) { return !toplevel->closed && Names(window, *toplevel); }))
+                order.push_back(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(window.window) | X11Only));
+    for (const HWND handle : order)
+        if (!lpEnumFunc(handle, lParam))
             break;
     return TRUE;
 }
 
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
 {
+    if (const HWND window = X11WindowOf(hWnd))
+        return x11::GetWindowTextA(window, lpString, nMaxCount);
     const Toplevel* toplevel = Find(hWnd);
     return WindowText(toplevel ? &toplevel->title : nullptr, lpString, nMaxCount);
 }
 
 BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 {
+    if (const HWND window = X11WindowOf(hWnd))
+        return x11::GetWindowRect(window, lpRect);
     const Toplevel* toplevel = Find(hWnd);
     if (!toplevel || toplevel->closed)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -284,12 +312,16 @@ BOOL GetWindowRect(HWND hWnd, RECT* lpRect)
 
 BOOL IsWindowVisible(HWND hWnd)
 {
+    if (const HWND window = X11WindowOf(hWnd))
+        return x11::IsWindowVisible(window);
     const Toplevel* toplevel = Find(hWnd);
     return toplevel && !toplevel->closed && !toplevel->minimised;
 }
 
 BOOL IsZoomed(HWND hWnd)
 {
+    if (const HWND window = X11WindowOf(hWnd))
+        return x11::IsZoomed(window);
     const Toplevel* toplevel = Find(hWnd);
     return toplevel && !toplevel->closed && toplevel->maximised;
 }

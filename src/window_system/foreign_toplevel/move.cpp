@@ -53,17 +53,15 @@ Match MatchOf(const Toplevel& toplevel)
     Match match;
     if (!Desk.x11)
         return match;
-    // Compared as the listing shows them: the title cut at 127 bytes.
-    char title[128];
-    WindowText(&toplevel.title, title, sizeof title);
-    const std::vector<HWND> windows = x11::WindowsNamed(title, toplevel.appId.c_str());
+    std::vector<HWND> windows;
+    for (const x11::Named& window : x11::NamedWindows())
+        if (Names(window, toplevel))
+            windows.push_back(window.window);
     if (windows.empty())
         return match;
     // Another toplevel of the same title and program could be the same X11 window just as well.
     const auto same = std::count_if(Desk.toplevels.begin(), Desk.toplevels.end(), [&](const auto& other) {
-        char otherTitle[128];
-        WindowText(&other->title, otherTitle, sizeof otherTitle);
-        return !other->closed && other->appId == toplevel.appId && std::string(otherTitle) == title;
+        return !other->closed && other->appId == toplevel.appId && other->title == toplevel.title;
     });
     match.kind = windows.size() == 1 && same == 1 ? Match::X11 : Match::Ambiguous;
     match.window = windows.front();
@@ -72,6 +70,9 @@ Match MatchOf(const Toplevel& toplevel)
 
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags)
 {
+    // An X11 window that stands for no toplevel: nothing to ask the compositor.
+    if (const HWND window = X11WindowOf(hWnd))
+        return x11::SetWindowPos(window, hWndInsertAfter, X, Y, cx, cy, uFlags);
     Toplevel* toplevel = Find(hWnd);
     if (!toplevel)
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -82,13 +83,15 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
         return Fail(ERROR_INVALID_WINDOW_HANDLE);
     const Match match = MatchOf(*toplevel);
     if (match.kind == Match::Ambiguous)
-        return Fail(ERROR_ACCESS_DENIED, "another window has the same title and program, and which X11 window it is "
-                                         "cannot be told: it was left as it was");
+        return Fail(ERROR_ACCESS_DENIED,
+                    "another window has the same title and program, and which X11 window it is "
+                    "cannot be told: it was left as it was");
     if (!BringToTop(*toplevel))
         return FALSE;
     if (match.kind == Match::Native)
-        return Fail(ERROR_NOT_SUPPORTED, Desk.compositor + " lets no program place another program's window; " +
-                                             Quoted(toplevel->title) + " was brought to the top");
+        return Fail(ERROR_NOT_SUPPORTED,
+                    Desk.compositor + " lets no program place another program's window; " + Quoted(toplevel->title) +
+                        " was brought to the top");
     if (!x11::SetWindowPos(match.window, hWndInsertAfter, X, Y, cx, cy, uFlags))
         return FALSE;
     // The compositor's word that it is the active window still, once placed.

@@ -23,20 +23,25 @@ const wl_message ManagerEvents[] = {
     {"finished", "", NoTypes},
 };
 const wl_message HandleRequests[] = {
-    {"set_maximized", "", NoTypes},   {"unset_maximized", "", NoTypes},
-    {"set_minimized", "", NoTypes},   {"unset_minimized", "", NoTypes},
-    {"activate", "o", SeatType},      {"close", "", NoTypes},
+    {"set_maximized", "", NoTypes},
+    {"unset_maximized", "", NoTypes},
+    {"set_minimized", "", NoTypes},
+    {"unset_minimized", "", NoTypes},
+    {"activate", "o", SeatType},
+    {"close", "", NoTypes},
     {"set_rectangle", "oiiii", RectangleTypes},
     {"destroy", "", NoTypes},
-    {"set_fullscreen", "2?o", OutputType}, {"unset_fullscreen", "2", NoTypes},
+    {"set_fullscreen", "2?o", OutputType},
+    {"unset_fullscreen", "2", NoTypes},
 };
 const wl_message HandleEvents[] = {
-    {"title", "s", NoTypes},         {"app_id", "s", NoTypes},   {"output_enter", "o", OutputType},
-    {"output_leave", "o", OutputType}, {"state", "a", NoTypes},    {"done", "", NoTypes},
-    {"closed", "", NoTypes},         {"parent", "3?o", HandleType},
+    {"title", "s", NoTypes},           {"app_id", "s", NoTypes},      {"output_enter", "o", OutputType},
+    {"output_leave", "o", OutputType}, {"state", "a", NoTypes},       {"done", "", NoTypes},
+    {"closed", "", NoTypes},           {"parent", "3?o", HandleType},
 };
 
-const wl_interface HandleDefinition = {"zwlr_foreign_toplevel_handle_v1", ManagerVersion, 10, HandleRequests, 8, HandleEvents};
+const wl_interface HandleDefinition = {
+    "zwlr_foreign_toplevel_handle_v1", ManagerVersion, 10, HandleRequests, 8, HandleEvents};
 const wl_interface ManagerDefinition = {ManagerName, ManagerVersion, 1, ManagerRequests, 2, ManagerEvents};
 
 void Fill()

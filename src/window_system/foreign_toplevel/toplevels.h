@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "window_system/backends.h"
 #include "window_system/foreign_toplevel/protocol.h"
 #include "window_system/window_system.h"
 
@@ -53,9 +54,18 @@ BOOL Await(const std::function<bool()>& reached, Clock::time_point until);
 // Everything the compositor has to tell, read: its answer to a sync asked for now.
 BOOL Roundtrip();
 
+// A handle names a toplevel by its place, or an X11 window of XWayland that stands for none (a
+// window that takes no focus, which compositors leave out) by its X11 handle with this bit set.
+constexpr std::uintptr_t X11Only = std::uintptr_t{1} << 40;
 HWND HandleOf(std::size_t index);
-// The toplevel a handle names; nullptr for a handle no listing gave.
+// The toplevel a handle names; nullptr for a handle no listing gave, or an X11 window's.
 Toplevel* Find(HWND handle);
+// The X11 window a handle of an X11 window names; nullptr for a toplevel's.
+HWND X11WindowOf(HWND handle);
+
+// Whether the X11 window may stand for the toplevel: the same title, as listings give it, and
+// the same program (the compositor names an X11 window's by its WM_CLASS).
+bool Names(const x11::Named& window, const Toplevel& toplevel);
 
 // What the toplevel is on X11: the X11 window of XWayland it stands for, none (a native window),
 // or more than one that could be it.

@@ -438,13 +438,13 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     return TRUE;
 }
 
-std::vector<HWND> WindowsNamed(const char* title, const char* program)
+std::vector<Named> NamedWindows()
 {
     Display& x = X();
-    std::vector<HWND> found;
+    std::vector<Named> named;
     Walk walk;
     if (!RequestListing(x, walk))
-        return found;
+        return named;
     const Waiting wait;
     xcb_connection_t* c = x.connection;
     struct Asked {
@@ -455,14 +455,13 @@ std::vector<HWND> WindowsNamed(const char* title, const char* program)
     for (const TitleRequest& request : walk.titles)
         asked.push_back({xcb_get_property(c, 0, request.window, x.wmState, x.wmState, 0, 1),
                          xcb_get_property(c, 0, request.window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64)});
-    const std::string_view wanted = program;
     for (std::size_t i = 0; i < walk.titles.size(); ++i) {
         char text[TitleLimit];
         CollectTitle(x, walk.titles[i], text, TitleLimit);
         const Owned<xcb_get_property_reply_t> state{xcb_get_property_reply(c, asked[i].state, nullptr)};
         const Owned<xcb_get_property_reply_t> names{xcb_get_property_reply(c, asked[i].names, nullptr)};
         Answered();
-        // Shown or minimised: a withdrawn window stands for no toplevel.
+        // Shown or minimised: a withdrawn window is kept by no manager.
         const bool kept = state && state->format == 32 && xcb_get_property_value_length(state.get()) >= 4 &&
             *static_cast<const std::uint32_t*>(xcb_get_property_value(state.get())) != XCB_ICCCM_WM_STATE_WITHDRAWN;
         // WM_CLASS: the instance, then the class, each ended by a zero byte.
@@ -471,14 +470,12 @@ std::vector<HWND> WindowsNamed(const char* title, const char* program)
                                static_cast<std::size_t>(xcb_get_property_value_length(names.get()))}
             : std::string_view{};
         const std::size_t split = std::min(classes.find('\0'), classes.size());
-        const std::string_view instance = classes.substr(0, split);
         std::string_view kind = classes.substr(std::min(split + 1, classes.size()));
         kind = kind.substr(0, std::min(kind.find('\0'), kind.size()));
-        const bool named = wanted.empty() ? instance.empty() && kind.empty() : wanted == instance || wanted == kind;
-        if (kept && named && std::strcmp(text, title) == 0)
-            found.push_back(HandleOf(walk.titles[i].window));
+        named.push_back(
+            {HandleOf(walk.titles[i].window), text, std::string(classes.substr(0, split)), std::string(kind), kept});
     }
-    return found;
+    return named;
 }
 
 int GetWindowTextA(HWND hWnd, char* lpString, int nMaxCount)
