@@ -34,6 +34,12 @@ Backend Choose()
     if (!swaySocket.empty() && sway::Connect(swaySocket))
         return Backend::Sway;
     const bool wayland = !Variable("WAYLAND_DISPLAY").empty() || Variable("XDG_SESSION_TYPE") == "wayland";
+    // A compositor that offers the foreign-toplevel protocol says so at once, on its own socket,
+    // and spares the session bus (and libsystemd's loading); KWin and GNOME Shell offer it to no
+    // program. One that does not answer there is named, where it can be, by the bus.
+    const foreign_toplevel::Reach toplevels = wayland ? foreign_toplevel::Connect() : foreign_toplevel::Reach::None;
+    if (toplevels == foreign_toplevel::Reach::Toplevel)
+        return Backend::ForeignToplevel;
     if (wayland && kwin::Connect())
         return Backend::KWin;
     const gnome::Reach gnomeShell = wayland ? gnome::Connect() : gnome::Reach::NoShell;
@@ -44,10 +50,6 @@ Backend Choose()
                      "topleft: GNOME Shell shows other programs only its X11 windows unless topleft's extension "
                      "is on: run \"gnome-extensions enable %s\" and log in again.\n",
                      gnome::ExtensionUuid);
-    const foreign_toplevel::Reach toplevels =
-        wayland && gnomeShell == gnome::Reach::NoShell ? foreign_toplevel::Connect() : foreign_toplevel::Reach::None;
-    if (toplevels == foreign_toplevel::Reach::Toplevel)
-        return Backend::ForeignToplevel;
     if (toplevels == foreign_toplevel::Reach::Silent)
         Unlisted("the Wayland compositor", true);
     if (x11::Connect()) {

@@ -63,11 +63,12 @@ class LabwcDesktop:
     def wait(self, check, what, seconds=60):
         return desktop.wait_while_running(self.labwc, check, what, seconds)
 
-    def tool(self, name, *arguments):
-        """Runs a program of the root's here, with the root's own libraries."""
+    def tool(self, name, *arguments, cpu=None):
+        """Runs a program of the root's here, with the root's own libraries (on that CPU alone)."""
         libraries = ":".join(os.path.join(self.root, path) for path in ("usr/lib/x86_64-linux-gnu",
                                                                        "lib/x86_64-linux-gnu"))
-        return subprocess.run([os.path.join(self.root, "lib64/ld-linux-x86-64.so.2"), "--library-path", libraries,
+        pinned = ["taskset", "-c", cpu] if cpu else []
+        return subprocess.run(pinned + [os.path.join(self.root, "lib64/ld-linux-x86-64.so.2"), "--library-path", libraries,
                                os.path.join(self.root, "usr/bin", name), *arguments],  # str or bytes each
                               env=self.env, capture_output=True, timeout=30)
 

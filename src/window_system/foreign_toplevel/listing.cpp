@@ -189,20 +189,30 @@ BOOL Await(const std::function<bool()>& reached, Clock::time_point until)
     }
 }
 
-BOOL Roundtrip()
+std::unique_ptr<Sync> AskSync()
 {
     constexpr std::uint32_t DisplaySync = 0;
     auto* display = reinterpret_cast<wl_proxy*>(Desk.display);
-    bool done = false;
-    wl_proxy* callback = wl_proxy_marshal_flags(display, DisplaySync, WaylandLibrary().callback,
-                                                wl_proxy_get_version(display), 0, nullptr);
-    if (!callback)
+    auto sync = std::make_unique<Sync>();
+    sync->callback = wl_proxy_marshal_flags(display, DisplaySync, WaylandLibrary().callback,
+                                            wl_proxy_get_version(display), 0, nullptr);
+    if (sync->callback)
+        wl_proxy_add_listener(sync->callback, reinterpret_cast<void (**)(void)>(const_cast<CallbackListener*>(&Synced)),
+                              &sync->done);
+    wl_display_flush(Desk.display);
+    return sync;
+}
+
+BOOL AwaitSync(std::unique_ptr<Sync> sync)
+{
+    if (!sync || !sync->callback)
         return Broken();
-    wl_proxy_add_listener(callback, reinterpret_cast<void (**)(void)>(const_cast<CallbackListener*>(&Synced)), &done);
-    const BOOL answered = Await([&done] { return done; }, Clock::now() + Patience);
-    wl_proxy_destroy(callback);
+    const BOOL answered = Await([&sync] { return sync->done; }, Clock::now() + Patience);
+    wl_proxy_destroy(sync->callback);
     return answered;
 }
+
+BOOL Roundtrip() { return AwaitSync(AskSync()); }
 
 HWND HandleOf(std::size_t index) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(index + 1)); }
 
@@ -255,15 +265,20 @@ Reach Connect()
     Desk.manager = reinterpret_cast<Manager*>(Bind(Desk.managerName, ManagerInterface(), Desk.managerVersion));
     wl_proxy_add_listener(reinterpret_cast<wl_proxy*>(Desk.manager),
                           reinterpret_cast<void (**)(void)>(const_cast<ManagerListener*>(&Managed)), nullptr);
-    // An X11 program's window is placed through XWayland, where the compositor runs one.
+    // The toplevels come while XWayland, where the compositor runs one, is connected to: an X11
+    // program's window is placed through it.
+    Desk.told = AskSync();
     Desk.x11 = x11::Connect();
     return Reach::Toplevel;
 }
 
 BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
-    // The toplevels announced on binding and all they are, told before the answer to a sync.
-    if (!Roundtrip())
+    // The toplevels announced on binding and all they are, told before the answer to a sync, and
+    // XWayland's windows, read while the compositor answers.
+    std::unique_ptr<Sync> sync = Desk.told ? std::move(Desk.told) : AskSync();
+    const std::vector<x11::Named> xWindows = Desk.x11 ? x11::NamedWindows() : std::vector<x11::Named>{};
+    if (!AwaitSync(std::move(sync)))
         return FALSE;
     // The protocol tells no stacking. The active window is on top; the others follow in the order
     // the compositor announces them (wlroots' compositors, labwc among them, newest first).
@@ -275,12 +290,11 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
     // Then XWayland's windows that its window manager keeps but stand for no toplevel, as the X11
     // listing has them: a window that takes no focus, such as a clock, is one the compositor
     // leaves out, yet people see it.
-    if (Desk.x11)
-        for (const x11::Named& window : x11::NamedWindows())
-            if (!window.title.empty() && window.kept &&
-                std::none_of(Desk.toplevels.begin(), Desk.toplevels.end(),
-                             [&](const auto& toplevel) { return !toplevel->closed && Names(window, *toplevel); }))
-                order.push_back(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(window.window) | X11Only));
+    for (const x11::Named& window : xWindows)
+        if (!window.title.empty() && window.kept &&
+            std::none_of(Desk.toplevels.begin(), Desk.toplevels.end(),
+                         [&](const auto& toplevel) { return !toplevel->closed && Names(window, *toplevel); }))
+            order.push_back(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(window.window) | X11Only));
     for (const HWND handle : order)
         if (!lpEnumFunc(handle, lParam))
             break;

@@ -34,6 +34,12 @@ struct Toplevel {
     std::optional<std::vector<std::uint32_t>> newStates;
 };
 
+// A sync asked of the compositor: done once all it had to tell before has come.
+struct Sync {
+    wl_proxy* callback = nullptr;
+    bool done = false;
+};
+
 struct Session {
     wl_display* display = nullptr;
     wl_proxy* registry = nullptr;
@@ -45,12 +51,17 @@ struct Session {
     // In the order the compositor announced them; a handle is an index here plus one.
     std::vector<std::unique_ptr<Toplevel>> toplevels;
     bool x11 = false; // XWayland's display is reached too
+    std::unique_ptr<Sync> told; // asked on binding the manager: its answer follows the toplevels
 };
 extern Session Desk;
 
 // Waits for the compositor's events until `reached` holds or `until` passes; FALSE, with the reason
 // in the last error, when the connection broke or the time ran out first.
 BOOL Await(const std::function<bool()>& reached, Clock::time_point until);
+// A sync asked for now, and sent; its answer awaited, with what the compositor tells before it
+// (FALSE as Await gives it).
+std::unique_ptr<Sync> AskSync();
+BOOL AwaitSync(std::unique_ptr<Sync> sync);
 // Everything the compositor has to tell, read: its answer to a sync asked for now.
 BOOL Roundtrip();
 

@@ -234,8 +234,13 @@ FramesOfManagedClients(Display& x, const std::vector<xcb_window_t>& managed, std
     };
     std::vector<Climb> climbing;
     climbing.reserve(managed.size());
+    // A client among the root's children is its own frame (a manager that frames none, such as
+    // XWayland's): nothing to climb.
     for (xcb_window_t client : managed)
-        climbing.push_back({client, client});
+        if (std::binary_search(topLevel.begin(), topLevel.end(), client))
+            frameClient.emplace_back(client, client);
+        else
+            climbing.push_back({client, client});
     for (int depth = 0; depth <= MaxFrameDepth && !climbing.empty(); ++depth) {
         std::vector<xcb_query_tree_cookie_t> trees;
         trees.reserve(climbing.size());
