@@ -557,7 +557,32 @@ class OnTwoMonitors:
     an editor, chosen: it ends maximised on the corner's monitor, as desktops move a maximised
     window between monitors, its corner at the corner, shown, with exit status 0. The suite provides
     topleft, env, open_maximised_elsewhere(title) (returns what close_window takes), where(title):
-    (x, y, ...), maximised(title), shows(title) and pause_corner()."""
+    (x, y, ...), maximised(title), shows(title) and pause_corner(); a Wayland suite, whose desktop
+    (desk) stages the situation with its test program's window, windows() instead of the first
+    three: {title: (x, y, width, height, ..., maximised at 7)}; such a suite puts this class before
+    TestCase, whose tearDownClass would hide this one's."""
+    env = property(lambda self: self.desk.env)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desk.close()
+
+    def open_maximised_elsewhere(self, title):
+        window = self.desk.native.ask(f"open {title.hex()} 320 240")
+        self.desk.wait(lambda: title.decode() in self.windows(), "the window")
+        self.desk.settle()  # placed first: GNOME Shell keeps a window not yet shown where it shows it
+        self.desk.stage(title.decode(), "maximised elsewhere")
+        self.desk.settle()
+        return window
+
+    def where(self, title):
+        return self.windows()[title.decode()][:4]
+
+    def maximised(self, title):
+        return self.windows()[title.decode()][7]
+
+    def close_window(self, window):
+        self.desk.native.ask(f"close {window}")
 
     def test_a_window_maximised_on_the_other_monitor(self):
         title = b"Maximised on the other monitor"

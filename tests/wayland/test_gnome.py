@@ -167,43 +167,23 @@ class TopleftOnGnome(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.An
             self.assertIn("cannot open display", run.stderr.decode().splitlines()[1])
 
 
-class OnTwoMonitors(unittest.TestCase, desktop.OnTwoMonitors):
+class OnTwoMonitors(desktop.OnTwoMonitors, unittest.TestCase):
     """Two monitors side by side: a window maximised on the right one, chosen, is maximised on the
     left one, where the corner is."""
+    topleft = property(lambda self: TOPLEFT)
 
     @classmethod
     def setUpClass(cls):
         cls.desk = gnome_desktop.GnomeDesktop(EXTENSIONS, NATIVE, None, root=ROOT, monitors=2)
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
-    topleft = property(lambda self: TOPLEFT)
-    env = property(lambda self: self.desk.env)
-
-    def open_maximised_elsewhere(self, title):
-        window = self.desk.native.ask(f"open {title.hex()} 320 240")
-        self.desk.wait(lambda: title.decode() in self.desk.windows()[0], "the window")
-        self.desk.settle()  # placed first: a window not yet shown stays on the monitor it is shown on
-        self.desk.stage(title.decode(), "maximised elsewhere")
-        self.desk.settle()
-        return window
+    def windows(self):
+        return self.desk.windows()[0]
 
     def pause_corner(self):
         return tuple(self.desk.windows()[1][0][4:6])
 
-    def where(self, title):
-        return self.desk.windows()[0][title.decode()][:4]
-
-    def maximised(self, title):
-        return self.desk.windows()[0][title.decode()][7]
-
     def shows(self, title):
         return desktop.seen_in(stacked(self.desk), title)
-
-    def close_window(self, window):
-        self.desk.native.ask(f"close {window}")
 
 
 if __name__ == "__main__":

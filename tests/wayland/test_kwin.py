@@ -241,42 +241,23 @@ class TopleftOnKWin(unittest.TestCase, desktop.SeenWithTestPrograms, desktop.Ans
         self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
 
 
-class OnTwoOutputs(unittest.TestCase, desktop.OnTwoMonitors):
+class OnTwoOutputs(desktop.OnTwoMonitors, unittest.TestCase):
     """Two outputs side by side: a window maximised on the right one, chosen, is maximised on the
     left one, where the corner is."""
+    topleft = property(lambda self: TOPLEFT)
 
     @classmethod
     def setUpClass(cls):
         cls.desk = kwin_desktop.KWinDesktop(NATIVE, root=ROOT, outputs=2)
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.desk.close()
-
-    topleft = property(lambda self: TOPLEFT)
-    env = property(lambda self: self.desk.env)
-
-    def open_maximised_elsewhere(self, title):
-        window = self.desk.native.ask(f"open {title.hex()} 320 240")
-        self.desk.wait(lambda: title.decode() in self.desk.windows(), "the window")
-        self.desk.stage(title.decode(), "maximised elsewhere")
-        self.desk.settle()
-        return window
+    def windows(self):
+        return self.desk.windows()
 
     def pause_corner(self):
         return self.desk.placement_area()[:2]
 
-    def where(self, title):
-        return self.desk.windows()[title.decode()][:4]
-
-    def maximised(self, title):
-        return self.desk.windows()[title.decode()][7]
-
     def shows(self, title):
         return desktop.seen_in(stacked(self.desk), title.decode())
-
-    def close_window(self, window):
-        self.desk.native.ask(f"close {window}")
 
 
 if __name__ == "__main__":

@@ -97,7 +97,6 @@ class CornerOfSeveralMonitors(unittest.TestCase, desktop.OnTwoMonitors):
 
     # What the shared case of two monitors needs of this desktop.
     topleft = property(lambda self: TOPLEFT)
-    env = property(lambda self: self.desk.env)
 
     def pause_corner(self):
         return (0, 0)
