@@ -175,9 +175,11 @@ std::size_t CharacterLength(std::string_view text)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-        : lead >= 0xF0 && lead <= 0xF4                                                                            ? 4
-                                                                                                                  : 0;
+    const std::size_t length = lead < 0x80 ? 1
+        : lead >= 0xC2 && lead <= 0xDF     ? 2
+        : lead >= 0xE0 && lead <= 0xEF     ? 3
+        : lead >= 0xF0 && lead <= 0xF4     ? 4
+                                           : 0;
     if (length == 0 || length > text.size())
         return 0;
     for (std::size_t i = 1; i < length; ++i)

@@ -31,8 +31,8 @@ bool ReadWindow(sd_bus_message* message, Window& window)
     const char* title = nullptr;
     int minimised = 0, focused = 0, shown = 0, maximised = 0, applicationDialog = 0;
     if (sd_bus_message_read(message, WindowForm, &window.id, &title, &window.x, &window.y, &window.width,
-                            &window.height, &minimised, &focused, &shown, &maximised, &window.layer,
-                            &window.dialogOf, &window.application, &applicationDialog) <= 0)
+                            &window.height, &minimised, &focused, &shown, &maximised, &window.layer, &window.dialogOf,
+                            &window.application, &applicationDialog) <= 0)
         return false;
     window.maximised = maximised;
     window.applicationDialog = applicationDialog;

@@ -148,9 +148,10 @@ const Tree* ReadTree()
     // Each output's place in the tree, the order sway draws their floating windows in.
     const std::vector<simdjson::dom::element> outputs = Children(root, "nodes");
     const auto placeOf = [&](simdjson::dom::element output) {
-        return static_cast<int>(std::find_if(outputs.begin(), outputs.end(),
-                                             [&](simdjson::dom::element o) { return Int(o, "id") == Int(output, "id"); }) -
-                                outputs.begin());
+        return static_cast<int>(
+            std::find_if(outputs.begin(), outputs.end(),
+                         [&](simdjson::dom::element o) { return Int(o, "id") == Int(output, "id"); }) -
+            outputs.begin());
     };
     std::vector<std::pair<simdjson::dom::element, int>> scratchpads, shown, others;
     for (const simdjson::dom::element output : ByFocus(root, outputs)) {

@@ -115,11 +115,12 @@ xcb_window_t CoveringWindow(Display& x, const xcb_query_tree_reply_t* tree, cons
                 continue; // gone meanwhile
             const int border = 2 * geometry->border_width;
             // A window for input alone shows nothing (icewm keeps one over the screen's edge).
-            facts.push_back({{geometry->x, geometry->y, geometry->x + geometry->width + border,
-                              geometry->y + geometry->height + border},
-                             attributes->map_state == XCB_MAP_STATE_VIEWABLE &&
-                                 attributes->_class != XCB_WINDOW_CLASS_INPUT_ONLY,
-                             NormalLayer, false});
+            facts.push_back(
+                {{geometry->x, geometry->y, geometry->x + geometry->width + border,
+                  geometry->y + geometry->height + border},
+                 attributes->map_state == XCB_MAP_STATE_VIEWABLE && attributes->_class != XCB_WINDOW_CLASS_INPUT_ONLY,
+                 NormalLayer,
+                 false});
             windows.push_back(above[i]);
             if (facts.back().shown) {
                 looked.push_back(above[i]);
@@ -175,7 +176,8 @@ xcb_window_t CoveringWindow(Display& x, const xcb_query_tree_reply_t* tree, cons
             StackedWindow& fact = facts[look.fact];
             // A window that reserves an edge of the screen is a panel, whatever its type (icewm's
             // task bar names none).
-            const bool reserves = (strut && strut->type != XCB_NONE) || (strutPartial && strutPartial->type != XCB_NONE);
+            const bool reserves =
+                (strut && strut->type != XCB_NONE) || (strutPartial && strutPartial->type != XCB_NONE);
             fact.layer = std::max(LayerOf(x, type.get(), state.get()), reserves ? int{PanelLayer} : int{NormalLayer});
             // Minimised where the manager keeps it mapped, or on a desktop not in view. i3 shows a
             // workspace on every monitor but names only the focused one's in view, and unmaps the

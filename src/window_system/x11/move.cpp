@@ -121,10 +121,9 @@ std::optional<bool> Maximised(Display& x, xcb_window_t client)
 // False where it has not by `until`.
 bool Maximise(Display& x, xcb_window_t client, bool maximised, Clock::time_point until)
 {
-    xcb_ewmh_request_change_wm_state(&x.ewmh, x.screenNumber, client,
-                                     maximised ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
-                                     x.ewmh._NET_WM_STATE_MAXIMIZED_VERT, x.ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
-                                     XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    xcb_ewmh_request_change_wm_state(
+        &x.ewmh, x.screenNumber, client, maximised ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+        x.ewmh._NET_WM_STATE_MAXIMIZED_VERT, x.ewmh._NET_WM_STATE_MAXIMIZED_HORZ, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
     for (;;) {
         const Waiting wait;
         const std::optional<bool> now = Maximised(x, client);
