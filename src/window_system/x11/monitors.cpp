@@ -227,10 +227,14 @@ const std::vector<Monitor>& Monitors()
     // A work area left on the root by a manager that has gone, or by one before the manager that
     // runs now and keeps none, tells nothing.
     xcb_ewmh_get_atoms_reply_t supported;
-    bool keepsWorkArea = false;
+    bool keepsWorkArea = false, honoursStruts = false;
     if (xcb_ewmh_get_supported_reply(&x.ewmh, Desk.supported, &supported, nullptr)) {
-        keepsWorkArea = std::find(supported.atoms, supported.atoms + supported.atoms_len, x.ewmh._NET_WORKAREA) !=
-            supported.atoms + supported.atoms_len;
+        const auto names = [&](xcb_atom_t atom) {
+            return std::find(supported.atoms, supported.atoms + supported.atoms_len, atom) !=
+                supported.atoms + supported.atoms_len;
+        };
+        keepsWorkArea = names(x.ewmh._NET_WORKAREA);
+        honoursStruts = names(x.ewmh._NET_WM_STRUT_PARTIAL);
         xcb_ewmh_get_atoms_reply_wipe(&supported);
     }
     keepsWorkArea = ManagerAlive(x, Desk.check) && keepsWorkArea;
@@ -253,8 +257,9 @@ const std::vector<Monitor>& Monitors()
         if (!Empty(work))
             monitor.work = work;
         // A manager whose work area keeps nothing back may not honour panels' struts at all
-        // (Window Maker does not): the panels say what they reserve.
-        if (monitor.work.left == monitor.area.left && monitor.work.top == monitor.area.top &&
+        // (Window Maker does not): the panels say what they reserve, unless the manager says it
+        // honours them (_NET_WM_STRUT_PARTIAL supported), which spares the pass over every window.
+        if (!honoursStruts && monitor.work.left == monitor.area.left && monitor.work.top == monitor.area.top &&
             monitor.work.right == monitor.area.right && monitor.work.bottom == monitor.area.bottom)
             TakeOffPanels(x, monitors, desktop);
     } else {
