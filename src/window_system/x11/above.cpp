@@ -130,10 +130,12 @@ xcb_window_t CoveringWindow(Display& x, const xcb_query_tree_reply_t* tree, cons
         // Under a manager, a window with a client inside is judged by its client, whatever the
         // frame's override-redirect flag (Window Maker sets it on its frames). Without one, an
         // override-redirect window is judged by its own type (a menu, a tooltip, a notification
-        // stay above; any other is seen where it lies), and any other is one of the manager's own.
+        // stay above; any other is seen where it lies), and any other is one of the manager's own,
+        // as is the window it announced itself through (openbox keeps that one at the corner,
+        // a pixel large, override-redirect).
         std::vector<xcb_window_t> clients = desktop.managerRunning ? ManagedClients(x, looked, {}) : looked;
         for (std::size_t k = 0; k < looked.size(); ++k)
-            if (clients[k] == XCB_NONE && unmanaged[k])
+            if (clients[k] == XCB_NONE && unmanaged[k] && !(desktop.managerRunning && looked[k] == x.wmCheck))
                 clients[k] = looked[k];
 
         struct Properties {

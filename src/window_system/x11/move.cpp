@@ -254,8 +254,9 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
         // once what it did (Window Maker raises a window over a full-screen one, then the
         // full-screen one again), and a look can come between: what the first round reached is
         // looked at once more; from the second, once the manager has kept the window elsewhere,
-        // it must hold until the manager is quiet.
+        // it must hold for a while (the other windows may change all along).
         const Seen before = seen;
+        std::optional<Clock::time_point> holding; // since when what was reached has held
         for (bool confirming = false;;) {
             seen = Observe(x, client, desktop, &present);
             if (!seen.exists)
@@ -269,7 +270,8 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X_, int Y, int cx, int cy
                  !std::binary_search(present.begin(), present.end(), seen.activeWindow) &&
                  !std::binary_search(present.begin(), present.end(), TopLevelOf(x, seen.activeWindow)));
             const bool reached = Reached(seen, target);
-            if (reached && confirming)
+            holding = reached ? holding.value_or(Clock::now()) : std::optional<Clock::time_point>{};
+            if (reached && (confirming || Clock::now() - *holding >= Quiet))
                 return TRUE;
             confirming = reached && round == 0;
             if (confirming)
