@@ -536,7 +536,7 @@ class SeenAsItIs:
                 self.assertEqual(tuple(self.where(title)[:4]), self.pause_corner() + tuple(before[2:4]))
             else:
                 self.assertEqual((status, out), (1, b""))
-                self.assertRegex(err, rb'^topleft: ".*" could not be moved: .* kept "Movie" above it\.\n$')
+                self.assertRegex(err, rb'^topleft: ".*" (could not be moved: .* kept "Movie" above it|is hidden)\.\n$')
             self.assertEqual(shown, status == 0, err)
             return status
         finally:

@@ -119,27 +119,40 @@ class MovesUnderAManager(unittest.TestCase, desktop.AnswerAfterAPause, desktop.S
             return opened[0]
 
         if kind == "elsewhere":
-            if root_cardinals(self.desk.env, "_NET_NUMBER_OF_DESKTOPS")[:1] < [2] or MANAGER == "i3":
-                self.skipTest(f"{MANAGER} keeps no second desktop to show here")
-            for shown in (1, 0):
-                self.desk.ask(f"desktop {shown}")
-                self.assertTrue(desktop.wait_for(
-                    lambda: root_cardinals(self.desk.env, "_NET_CURRENT_DESKTOP") == [shown]), "not shown")
-                if shown:
-                    self.desk.ask(f"raise {open_(title)}")
+            self.show_desktop(1)
+            self.desk.ask(f"raise {open_(title)}")
+            self.show_desktop(0)
         elif kind == "dialogs":
             desktop.open_dialogs(lambda title, options: open_(title, at=(200, 160), extra=options), title)
         elif kind.startswith("full screen"):
-            # The video starts over the window, and has the focus.
+            # The video starts over the window, and has the focus; "elsewhere", both on the second
+            # desktop, the first one shown (a manager may show the second for the move, or not).
+            elsewhere = "elsewhere" in kind
+            if elsewhere:
+                self.show_desktop(1)
             open_(title, at=(220, 170), extra="nofocus" if kind.endswith("no focus") else "")
             open_(b"Movie", at=(100, 100), size=(640, 360), extra="fullscreen")
             desktop.wait_until_unchanged(None, lambda: self.where(b"Movie"), "the video full screen")
+            if elsewhere:
+                self.show_desktop(0)
         else:
             extra = {"on top": "above", "no focus": "nofocus", "maximised": "maximised"}[kind]
             open_(title, at=(0, 0) if kind == "on top" else (220, 170), extra=extra)
             # A manager may maximise it a moment after it is shown.
             desktop.wait_until_unchanged(None, lambda: self.where(title), "the window to be maximised")
         return opened
+
+    def show_desktop(self, number):
+        """Shows that desktop, as a pager does."""
+        if root_cardinals(self.desk.env, "_NET_NUMBER_OF_DESKTOPS")[:1] < [2] or MANAGER == "i3":
+            self.skipTest(f"{MANAGER} keeps no second desktop to show here")
+        self.desk.ask(f"desktop {number}")
+        self.assertTrue(desktop.wait_for(lambda: root_cardinals(self.desk.env, "_NET_CURRENT_DESKTOP") == [number]),
+                        "not shown")
+
+    def test_a_video_full_screen_on_another_desktop_over_a_window_that_takes_no_focus(self):
+        # Where the manager shows that desktop for the move, the video is in view from then on.
+        self.assert_seen_or_said("full screen elsewhere, no focus", b"Under a video")
 
     def close_window(self, window):
         self.desk.ask(f"destroy {window}")
@@ -256,6 +269,7 @@ class RefusingManager(MovesUnderAManager):
     test_a_window_that_takes_no_focus = test_a_window_whose_dialog_has_a_dialog = test_a_maximised_window = None
     test_a_video_full_screen_over_a_window_that_takes_the_focus = None
     test_a_video_full_screen_over_a_window_that_takes_no_focus = None
+    test_a_video_full_screen_on_another_desktop_over_a_window_that_takes_no_focus = None
 
     def assert_refused(self, name, corner):
         run, before, after = self.move(name)
