@@ -209,10 +209,11 @@ class TopleftOnX11(unittest.TestCase):
         self.assertEqual(after, before)
 
     def test_the_libraries_of_other_desktops_are_not_needed(self):
-        # sd-bus's and simdjson's libraries made unloadable: an X11 run lists and moves without them;
-        # a Wayland session, whose desktop only the bus can tell, says in one line what is missing.
+        # sd-bus's, simdjson's and libwayland-client's libraries made unloadable: an X11 run lists and
+        # moves without them; a Wayland session, whose desktop only they can tell, says in one line
+        # what is missing.
         listing = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True, check=True).stdout
-        hidden = [argument for name in ("libsystemd.so.0", "libsimdjson.so") for argument in
+        hidden = [argument for name in ("libsystemd.so.0", "libsimdjson.so", "libwayland-client.so.0") for argument in
                   ("--ro-bind", "/dev/null", os.path.realpath(re.search(rf"\s{name}\S* .* => (\S+)", listing)[1]))]
         without = ["bwrap", "--dev-bind", "/", "/", *hidden, TOPLEFT]
         window = self.desk.open(b"Moved without them", at=(200, 150))
@@ -226,7 +227,7 @@ class TopleftOnX11(unittest.TestCase):
         wayland = dict(self.desk.env, WAYLAND_DISPLAY="wayland-gone", XDG_SESSION_TYPE="wayland")
         run = subprocess.run(without, env=wayland, input=b"0\n", capture_output=True, timeout=60)
         self.assertEqual((run.returncode, run.stdout), (1, b""))
-        self.assertRegex(run.stderr, rb"^topleft: libsystemd\.so\.0, .* cannot be loaded: .*\.\n$")
+        self.assertRegex(run.stderr, rb"^topleft: libwayland-client\.so\.0, .* cannot be loaded: .*\.\n$")
 
     def test_unreachable_display(self):
         number = 1000
