@@ -41,8 +41,12 @@ class LabwcDesktop:
                 if name not in desktop.SESSION_VARIABLES and name != "DISPLAY"}
         self.log = open(os.path.join(self.folder, "labwc.log"), "wb")
         self.labwc = subprocess.Popen(
-            debian_root.sandbox(self.root, "--unshare-user", "--uid", "1000", "--gid", "1000", "--bind", self.folder,
-                                self.folder, "--ro-bind", passwd, "/etc/passwd", "--tmpfs", "/run")
+            # A /tmp of its own, below the private folder: XWayland's lock files, left in the root's
+            # by every desktop killed, would use up the display numbers it tries. Clients outside
+            # reach it by the abstract name of its socket.
+            debian_root.sandbox(self.root, "--unshare-user", "--uid", "1000", "--gid", "1000", "--tmpfs", "/tmp",
+                                "--perms", "1777", "--dir", "/tmp/.X11-unix", "--bind", self.folder, self.folder,
+                                "--ro-bind", passwd, "/etc/passwd", "--tmpfs", "/run")
             + ["labwc", "-s", f"sh -c 'echo $DISPLAY > {display_file}'"],
             env=dict(base, HOME=self.folder, XDG_RUNTIME_DIR=self.folder, WLR_BACKENDS="headless",
                      WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1"),
