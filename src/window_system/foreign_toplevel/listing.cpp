@@ -256,6 +256,7 @@ Reach Connect()
     if (!Roundtrip())
         return Reach::Silent;
     if (Desk.managerName == 0) {
+        wl_proxy_destroy(Desk.registry);
         wl_display_disconnect(Desk.display);
         Desk = {};
         return Reach::None;

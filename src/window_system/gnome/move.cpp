@@ -69,7 +69,7 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     // Mutter places a frame at once, within its constraints: a place other than the one asked
     // for is where the window stays. The focus may come later (an X11 program takes it), and the
     // frame of a maximised window sent to another monitor.
-    if (window && !before->maximised && (window->x != X || window->y != Y))
+    if (window && !size.maximised && (window->x != X || window->y != Y))
         return Fail(ERROR_ACCESS_DENIED, Account(*window, X, Y, size));
     const Clock::time_point deadline = Clock::now() + Patience;
     while (window && !Reached(*window, X, Y, size) && Clock::now() < deadline) {

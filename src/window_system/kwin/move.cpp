@@ -38,10 +38,10 @@ struct Report {
     }
 };
 
-// The script's answer read; empty, with the reason in the last error, for one that tells of no
-// window or cannot be read. Windows above it whose facts cannot be read are at no place one could
-// see.
-std::optional<Report> Read(const std::string& answer)
+// The script's answer about the window as the listing knew it, read; empty, with the reason in
+// the last error, for one that tells of no window or cannot be read. Windows above it whose facts
+// cannot be read are at no place one could see.
+std::optional<Report> Read(const std::string& answer, const Window& listed)
 {
     simdjson::dom::parser parser;
     simdjson::dom::element result;
@@ -64,6 +64,7 @@ std::optional<Report> Read(const std::string& answer)
         return std::nullopt;
     }
     Report report;
+    report.seen = listed;
     simdjson::dom::array entries;
     if (!ReadFrame(result, report.seen) || result["shown"].get_bool().get(report.seen.shown) ||
         result["above"].get_array().get(entries) || !Pixels(result, "layer", report.layer))
@@ -180,21 +181,21 @@ BOOL SetWindowPos(HWND hWnd, HWND /*hWndInsertAfter*/, int X, int Y, int cx, int
     const std::string look = find + state + "    report(state());";
     if (!answer)
         answer = RunScript(look);
-    std::optional<Report> report = answer ? Read(*answer) : std::nullopt;
+    std::optional<Report> report = answer ? Read(*answer, *window) : std::nullopt;
     if (!report)
         return FALSE;
     // KWin restacks the windows once the activation is done, after it has told of it: where a
     // window is above this one, a look once it is done tells the stacking KWin ends with.
     if (report->Covering() < report->above.size())
-        if (answer = RunScript(look), report = answer ? Read(*answer) : std::nullopt; !report)
+        if (answer = RunScript(look), report = answer ? Read(*answer, *window) : std::nullopt; !report)
             return FALSE;
 
     // What the script saw is what the listing knows of the window from now on.
     const bool wasMaximised = window->maximised;
+    const int width = keepSize ? window->width : cx, height = keepSize ? window->height : cy;
     Window& moved = *Find(hWnd);
     moved = report->seen;
     ListedAt = Clock::now();
-    const int width = keepSize ? window->width : cx, height = keepSize ? window->height : cy;
     if (report->minimized)
         return Fail(ERROR_ACCESS_DENIED, "KWin kept it minimised");
     if (moved.x != X || moved.y != Y)
