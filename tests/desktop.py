@@ -553,14 +553,11 @@ class SeenAsItIs:
 
 
 class OnTwoMonitors:
-    """A window maximised on the monitor that does not hold the corner, as people keep a browser or
-    an editor, chosen: it ends maximised on the corner's monitor, as desktops move a maximised
-    window between monitors, its corner at the corner, shown, with exit status 0. The suite provides
-    topleft, env, open_maximised_elsewhere(title) (returns what close_window takes), where(title):
-    (x, y, ...), maximised(title), shows(title) and pause_corner(); a Wayland suite, whose desktop
-    (desk) stages the situation with its test program's window, windows() instead of the first
-    three: {title: (x, y, width, height, ..., maximised at 7)}; such a suite puts this class before
-    TestCase, whose tearDownClass would hide this one's."""
+    """A window maximised on the monitor that does not hold the corner, chosen: it ends maximised on
+    the corner's monitor, its corner at the corner, shown, exit status 0. The suite provides
+    topleft, shows(title), pause_corner() and either open_maximised_elsewhere(title), where(title)
+    and maximised(title), or (a Wayland suite, put before TestCase, whose tearDownClass would hide
+    this one's) windows(): {title: (x, y, width, height, ..., maximised at 7)}."""
     env = property(lambda self: self.desk.env)
 
     @classmethod

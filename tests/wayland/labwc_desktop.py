@@ -1,10 +1,7 @@
-"""A headless labwc for the tests and the benchmark: Debian 13's, from a Debian root
-(tests/debian_root.py), run with bubblewrap as user 1000 of a user namespace, whom the root's
-password file (a copy of it, with that user added) names, as labwc's XWayland admits no client
-of a user without a name. The private runtime folder is bound at the same path inside and out:
-the test programs and topleft stay on this machine. Native windows from wl_desktop, X windows
-from x_desktop; wlrctl and grim of the root read what labwc tells other programs and shows.
-Everything is stopped by its own id."""
+"""A headless labwc (Debian 13's, from a Debian root) for the tests and the benchmark, run with
+bubblewrap as user 1000 of a user namespace, named in a copy of the root's password file (its
+XWayland admits no user without a name), its private runtime folder bound at the same path inside
+and out. wlrctl and grim of the root read what labwc tells other programs and shows."""
 import os
 import shutil
 import subprocess
@@ -84,7 +81,6 @@ class LabwcDesktop:
                 self.tool("wlrctl", "toplevel", "find", match, "state:minimized").returncode != 0)
 
     def where(self, window):
-        """x_desktop's account of an X window: (x, y, width, height, on top, active, shown)."""
         return tuple(map(int, self.x.ask(f"where {window}").split()))
 
     def shows(self, window):
@@ -94,7 +90,6 @@ class LabwcDesktop:
         return shot[-3:] == bytes.fromhex(colour)
 
     def signal_labwc(self, number):
-        """Sends a signal to labwc itself: under bubblewrap, the process below it that runs labwc."""
         os.kill(next(pid for pid, name, _ in desktop.descendants(self.labwc.pid) if name == "labwc"), number)
 
     def close(self):

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The real topleft on a headless labwc (Debian 13's), which offers other programs the wlr
-foreign-toplevel protocol: native windows of wl_desktop and of GTK listed with the X windows of
-x_desktop; a native window brought to the top and said to be beyond any program's reach; an X
-window placed at the corner through XWayland.
+"""The real topleft on a headless labwc (Debian 13's), which offers the wlr foreign-toplevel
+protocol: native windows brought to the top and said to be beyond reach, X ones placed at the corner.
 
 Usage: test_labwc.py TOPLEFT WL_DESKTOP X_DESKTOP
 """

@@ -157,7 +157,8 @@ void AwaitState(xcb_window_t window, std::uint32_t wanted, int step = 10, int pa
         std::this_thread::sleep_for(std::chrono::milliseconds(step));
 }
 
-// Whether the manager names the window in its client list; true where it keeps none.
+// Whether the manager names the window in its client list; true where it keeps none. Waited for:
+// fluxbox names it a moment after taking it on, and a listing meanwhile takes its frame for its own.
 bool Listed(xcb_window_t window)
 {
     Freed<xcb_get_property_reply_t> list{xcb_get_property_reply(
@@ -170,14 +171,6 @@ bool Listed(xcb_window_t window)
     return std::find(windows, windows + count, window) != windows + count;
 }
 
-// Waits until a manager that keeps a client list names the window there: fluxbox does so a
-// moment after it has taken the window on, and a listing made meanwhile takes its frame for one of
-// its own.
-void AwaitListed(xcb_window_t window)
-{
-    for (int i = 0; i < 200 && !Listed(window); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
 
 void SetAtoms(xcb_window_t window, const std::string& property, xcb_atom_t type, const std::vector<xcb_atom_t>& values)
 {
@@ -286,7 +279,8 @@ xcb_window_t Open(int x, int y, int width, int height, const Options& options)
     xcb_flush(Connection);
     if (state != "hidden" && managed) {
         AwaitState(window, XCB_ICCCM_WM_STATE_NORMAL);
-        AwaitListed(window);
+        for (int i = 0; i < 200 && !Listed(window); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (state == "iconic" && managed) {
         // Minimised the way programs minimise themselves; a manager that does not (i3) leaves it.
