@@ -4,14 +4,15 @@
 // states. A handle carries the toplevel's place in the order the compositor announced them,
 // which holds for the whole run. This part connects and lists; move.cpp brings a window to the
 // top, and an X11 program's window to the corner through XWayland.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 #include "window_system/backends.h"
@@ -36,10 +37,16 @@ std::string CompositorName(int socket)
     ucred peer{};
     socklen_t length = sizeof peer;
     std::string name;
-    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0) {
-        std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
-        std::getline(comm, name);
-    }
+    // Read with the system's calls: the C++ library's streams would bring their locales along.
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0)
+        if (const int comm = open(("/proc/" + std::to_string(peer.pid) + "/comm").c_str(), O_RDONLY | O_CLOEXEC);
+            comm >= 0) {
+            char text[64];
+            const ssize_t got = read(comm, text, sizeof text - 1);
+            close(comm);
+            name.assign(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+            name.erase(std::min(name.find('\n'), name.size()));
+        }
     // A name of the process's own choosing, shown and never obeyed.
     return name.empty() ? "the compositor" : VisibleTitle(name.c_str(), true, CharsetOf(GetConsoleOutputCP()));
 }
