@@ -14,7 +14,6 @@ Usage: bench_gnome.py [--windows 200] [--topleft PATH] [--native PATH] [--extens
 """
 import argparse
 import os
-import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -55,9 +54,7 @@ def measure(root, label):
 
 def main():
     if not (ARGS.topleft and ARGS.native and ARGS.extensions):
-        subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test"], check=True)
-        for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
-            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        roots.build_programs()
     roots.side_by_side("bench_gnome", "GNOME Shell", measure)
 
 

@@ -103,9 +103,7 @@ def measure(root, label):
 
 def main():
     if not (ARGS.topleft and ARGS.native):
-        subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test", "bench"], check=True)
-        for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
-            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        roots.build_programs()
     roots.side_by_side("bench_kwin", "KWin", measure)
 
 

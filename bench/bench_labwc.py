@@ -25,6 +25,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 import debian_root  # noqa: E402
 import desktop  # noqa: E402
+
+sys.path.insert(0, HERE)
+import roots  # noqa: E402
 import labwc_desktop  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build-linux")
@@ -50,9 +53,7 @@ def timed(name, run, expected):
 
 def main():
     if not (ARGS.topleft and ARGS.native):
-        subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test", "bench"], check=True)
-        for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
-            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        roots.build_programs()
     desk = labwc_desktop.LabwcDesktop(debian_root.make("trixie"), NATIVE)
     try:
         started = time.monotonic()

@@ -28,6 +28,9 @@ import sway_desktop  # noqa: E402
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 import desktop  # noqa: E402
 
+sys.path.insert(0, HERE)
+import roots  # noqa: E402
+
 BUILD = os.path.join(ROOT, "build-linux")
 options = argparse.ArgumentParser(description="topleft against swaymsg -t get_tree")
 options.add_argument("--windows", type=int, default=1000)
@@ -53,9 +56,7 @@ def run_measured(name, command, env, typed, expected):
 
 def main():
     if not (ARGS.topleft and ARGS.native):
-        subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test", "bench"], check=True)
-        for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
-            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        roots.build_programs()
     # Floating windows: a thousand tiles of a pixel each would measure sway's tiling instead.
     desk = sway_desktop.SwayDesktop(NATIVE, None, 8192, 8192,
                                     'for_window [app_id="^topleft\\.test\\."] floating enable\n')

@@ -12,6 +12,15 @@ import debian_root  # noqa: E402
 import desktop  # noqa: E402
 
 SUITES = ((None, "this machine"), ("trixie", "Debian 13"), ("forky", "Debian testing"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+
+
+def build_programs():
+    """Installs what the tests and the benchmarks need and builds the programs of the build-linux
+    tree: for a benchmark not given the programs to time."""
+    subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "test", "bench"], check=True)
+    for step in (["cmake", "--preset", "linux"], ["cmake", "--build", "--preset", "linux"]):
+        subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 RUNS = (("topleft (list, move 0)", b"0\n", 0), ("topleft (list only)", b"x", 1))
 
 
